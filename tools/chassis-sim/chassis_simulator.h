@@ -1,0 +1,90 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace chassis_sim {
+
+enum class SignalMode {
+    Realistic,      // per-sensor rhythm, mains hum, noise and DC offset
+    Deterministic,  // val = deterministicValue(chassis, sensor, data type, timestamp)
+};
+
+struct SimConfig {
+    // One simulated chassis per address, in this order (chassis index 0, 1, ...).
+    std::vector<std::string> addresses{"127.0.0.1"};
+    std::uint16_t port = 7777;
+    std::uint32_t slots = 16;
+    // Sensor cards, in slots 1 .. sensors (sensor id = slot number).
+    std::uint32_t sensors = 16;
+    // Data types configured on every sensor.
+    std::vector<std::uint32_t> dataTypes{28, 50};
+    int mainsHz = 60;
+    SignalMode mode = SignalMode::Realistic;
+    // Addresses outside 127.0.0.0/8 are refused unless this is set.
+    bool allowNonLoopback = false;
+    // One line per connection and per command received, on standard output.
+    bool log = true;
+};
+
+// The sample value of deterministic mode, an exact integer function:
+//   100000000 * (chassis % 21) + 1000000 * (sensor % 100) + 10000 * (dataType % 100)
+//   + (timestamp % 10000)
+// It always fits a signed 32-bit value.
+std::int32_t deterministicValue(std::uint32_t chassis, std::uint32_t sensor,
+                                std::uint32_t dataType, std::uint32_t timestamp);
+
+// Worst-case payload bytes of one DataPacket for the configuration; a chassis never sends a
+// payload above 2048 bytes, so start() refuses configurations above that.
+std::size_t worstCaseDataPacketSize(const SimConfig& config);
+
+struct ReceivedCommand {
+    std::string address;  // chassis address that received it
+    int cmd = -1;         // CmdPacket::cmd, or -1 when the payload did not decode
+    std::string payload;  // the frame payload as received
+};
+
+// A TLS server per chassis address on `port`, playing the chassis' part of the link: frames
+// of a 16-bit big-endian type and length; answers COMPLETE_SYSTEM_STATUS_REQ and STATUS_REQ;
+// streams one DataPacket per millisecond, paced by an absolute clock shared by every chassis
+// of the simulator, so all chassis stamp the same instant with the same timestamp and no
+// timestamp is ever skipped.
+class ChassisSimulator {
+public:
+    explicit ChassisSimulator(SimConfig config);
+    ~ChassisSimulator();
+    ChassisSimulator(const ChassisSimulator&) = delete;
+    ChassisSimulator& operator=(const ChassisSimulator&) = delete;
+
+    // Makes the certificate, binds every address and starts serving. On failure returns false
+    // and describes the reason in `error` (refused address, bind failure, packet too large).
+    bool start(std::string* error = nullptr);
+    // Closes every link and listener and joins all threads. Idempotent.
+    void stop();
+
+    // Fault switches. `address` selects one chassis; empty means every chassis.
+    void setStreaming(bool on, const std::string& address = {});  // data packets on or off
+    void setSilent(bool on, const std::string& address = {});     // nothing at all is sent
+    void closeConnections(const std::string& address = {});  // drop links, no close notify
+    void sendMalformed(const std::string& address = {});     // a type-3 frame that won't decode
+    // A header announcing `announced` payload bytes followed by exactly that many bytes.
+    void sendOversized(std::uint16_t announced, const std::string& address = {});
+    // Raw bytes written into each selected link's stream in one TLS record.
+    void injectBytes(const std::string& bytes, const std::string& address = {});
+
+    // Observation, for tests.
+    std::size_t openConnections(const std::string& address = {}) const;
+    std::size_t acceptedConnections(const std::string& address = {}) const;
+    std::vector<ReceivedCommand> receivedCommands(const std::string& address = {}) const;
+    // The timestamp of the current millisecond of the shared clock.
+    std::uint32_t currentTimestamp() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> _impl;
+};
+
+}  // namespace chassis_sim
