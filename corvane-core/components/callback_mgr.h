@@ -10,7 +10,8 @@ class CallbackHandler {
 public:
     virtual ~CallbackHandler() = default;
     // (connected chassis, chassis count)
-    virtual void callbackConnectionStatusChanged(std::pair<std::uint32_t, std::uint32_t> status) = 0;
+    virtual void callbackConnectionStatusChanged(
+        std::pair<std::uint32_t, std::uint32_t> status) = 0;
 };
 
 // Forwards device events to the one registered handler; without a handler they are dropped.

@@ -50,9 +50,8 @@ void FrameAssembler::feed(const std::uint8_t* data, std::size_t length) {
             _collectingHeader = false;
             _skipping = _payloadLength > MAX_RECEIVE_PAYLOAD;
             if (_skipping) {
-                errLine("Message type: " + std::to_string(_frameType) +
-                        " with length: " + std::to_string(_payloadLength) +
-                        " is too large to fit in buffer!");
+                errLine("Message type: " + std::to_string(_frameType) + " with length: " +
+                        std::to_string(_payloadLength) + " is too large to fit in buffer!");
             }
         }
         if (_bytesMissing == 0 && !_collectingHeader) {

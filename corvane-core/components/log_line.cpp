@@ -17,6 +17,10 @@ void writeLine(std::FILE* stream, std::string_view line) {
 
 }  // namespace
 
-void outLine(std::string_view line) { writeLine(stdout, line); }
+void outLine(std::string_view line) {
+    writeLine(stdout, line);
+}
 
-void errLine(std::string_view line) { writeLine(stderr, line); }
+void errLine(std::string_view line) {
+    writeLine(stderr, line);
+}

@@ -336,8 +336,8 @@ void NetworkConnection::serviceLink(SSL* ssl, int fd, std::string& pending) {
             events |= POLLOUT;
         }
         pollfd fds[2] = {{fd, events, 0}, {_wakeFd, POLLIN, 0}};
-        const int ready = ::poll(fds, _wakeFd >= 0 ? 2 : 1,
-                                 static_cast<int>(_timing.pollInterval.count()));
+        const int ready =
+            ::poll(fds, _wakeFd >= 0 ? 2 : 1, static_cast<int>(_timing.pollInterval.count()));
         if (ready <= 0) {
             continue;  // time-out or interrupted: next pass
         }

@@ -20,11 +20,11 @@ class ProtoParse;
 
 // The waits of a chassis link. The defaults are those of the real system; tests shorten them.
 struct ConnectionTiming {
-    std::chrono::milliseconds retryShort{5000};        // first four reconnect waits
-    std::chrono::milliseconds retryLong{15000};        // every later reconnect wait
+    std::chrono::milliseconds retryShort{5000};          // first four reconnect waits
+    std::chrono::milliseconds retryLong{15000};          // every later reconnect wait
     std::chrono::milliseconds statusRequestAfter{1000};  // silence before a STATUS_REQ is sent
-    std::chrono::milliseconds dropAfter{3000};  // silence, with a request outstanding, that drops
-    std::chrono::milliseconds pollInterval{250};       // longest wait of one service pass
+    std::chrono::milliseconds dropAfter{3000};    // silence, with a request outstanding, that drops
+    std::chrono::milliseconds pollInterval{250};  // longest wait of one service pass
     std::chrono::milliseconds connectTimeout{5000};    // TCP connect
     std::chrono::milliseconds handshakeTimeout{5000};  // TLS handshake
 };
@@ -35,7 +35,8 @@ struct ConnectionTiming {
 class NetworkConnection {
 public:
     NetworkConnection(std::string address, std::uint32_t port, std::uint32_t chassisId,
-                      std::shared_ptr<ProtoParse> parser, ConnectionTiming timing = defaultTiming());
+                      std::shared_ptr<ProtoParse> parser,
+                      ConnectionTiming timing = defaultTiming());
     ~NetworkConnection();
     NetworkConnection(const NetworkConnection&) = delete;
     NetworkConnection& operator=(const NetworkConnection&) = delete;

@@ -34,8 +34,8 @@ struct SimConfig {
 //   100000000 * (chassis % 21) + 1000000 * (sensor % 100) + 10000 * (dataType % 100)
 //   + (timestamp % 10000)
 // It always fits a signed 32-bit value.
-std::int32_t deterministicValue(std::uint32_t chassis, std::uint32_t sensor,
-                                std::uint32_t dataType, std::uint32_t timestamp);
+std::int32_t deterministicValue(std::uint32_t chassis, std::uint32_t sensor, std::uint32_t dataType,
+                                std::uint32_t timestamp);
 
 // Worst-case payload bytes of one DataPacket for the configuration; a chassis never sends a
 // payload above 2048 bytes, so start() refuses configurations above that.
@@ -65,19 +65,32 @@ public:
     // Closes every link and listener and joins all threads. Idempotent.
     void stop();
 
-    // Fault switches. `address` selects one chassis; empty means every chassis.
-    void setStreaming(bool on, const std::string& address = {});  // data packets on or off
-    void setSilent(bool on, const std::string& address = {});     // nothing at all is sent
-    void closeConnections(const std::string& address = {});  // drop links, no close notify
-    void sendMalformed(const std::string& address = {});     // a type-3 frame that won't decode
-    // A header announcing `announced` payload bytes followed by exactly that many bytes.
+    // Fault switches. `address` selects one chassis; empty means every chassis; an address
+    // that is not served selects none. Streaming and silence are states of the chassis and
+    // hold for links made later too; the frame senders act on the links open at the call.
+    //
+    // Data packets on or off; replies are still sent. Turning streaming back on starts at the
+    // current millisecond (the paused span is never sent).
+    void setStreaming(bool on, const std::string& address = {});
+    // Nothing at all is written and replies are dropped; commands are still read, logged and
+    // recorded. Speaking again starts the stream at the current millisecond.
+    void setSilent(bool on, const std::string& address = {});
+    // Drops the links at once, without a TLS close notify; returns once they are gone.
+    void closeConnections(const std::string& address = {});
+    void sendMalformed(const std::string& address = {});  // a type-3 frame that won't decode
+    // A type-3 header announcing `announced` payload bytes followed by exactly that many zero
+    // bytes, so a reader that skips the announced length stays in step.
     void sendOversized(std::uint16_t announced, const std::string& address = {});
-    // Raw bytes written into each selected link's stream in one TLS record.
+    // Raw bytes written into each selected link's stream after what is queued, in one TLS
+    // record when they fit one (16 KiB). The data stream continues without a gap afterwards.
     void injectBytes(const std::string& bytes, const std::string& address = {});
 
-    // Observation, for tests.
+    // Observation, for tests. What stopped chassis observed stays readable until start().
+    // Links open now (from TCP accept until closed by either side).
     std::size_t openConnections(const std::string& address = {}) const;
+    // TCP connections accepted since start, including ones that never finished the handshake.
     std::size_t acceptedConnections(const std::string& address = {}) const;
+    // Command frames received, in arrival order per chassis, chassis after chassis.
     std::vector<ReceivedCommand> receivedCommands(const std::string& address = {}) const;
     // The timestamp of the current millisecond of the shared clock.
     std::uint32_t currentTimestamp() const;

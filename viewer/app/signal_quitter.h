@@ -12,14 +12,14 @@ class QSocketNotifier;
 // writes one byte to a socket pair; the event loop reads it and quits, so the shutdown itself
 // runs on the GUI thread. One instance at a time; create it after the application object.
 class SignalQuitter {
-  public:
+public:
     explicit SignalQuitter(std::initializer_list<int> signalNumbers);
     // Puts the previous handlers back.
     ~SignalQuitter();
     SignalQuitter(const SignalQuitter&) = delete;
     SignalQuitter& operator=(const SignalQuitter&) = delete;
 
-  private:
+private:
     static void handleSignal(int signalNumber);
     void onReadable();
 

@@ -103,7 +103,7 @@ QByteArray readResource() {
 }
 
 class StyleSheetTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override { initTestQtResources(); }
 };
 

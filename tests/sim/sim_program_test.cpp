@@ -1,0 +1,240 @@
+// The chassis-sim program: its options, its console commands, and the real binary.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "chassis_simulator.h"
+#include "frame_codec.h"
+#include "sim_console.h"
+#include "sim_options.h"
+#include "tls_test_client.h"
+
+extern char** environ;
+
+using namespace std::chrono_literals;
+using chassis_sim::SimOptions;
+using sim_test::ReceivedFrame;
+
+namespace {
+
+// The program under test, started with pipes for its standard input and error.
+class Program {
+public:
+    explicit Program(const std::vector<std::string>& args) {
+        int input[2];
+        int errors[2];
+        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(errors, O_CLOEXEC) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
+        std::vector<std::string> argv = {CHASSIS_SIM_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> pointers;
+        for (std::string& arg : argv) {
+            pointers.push_back(arg.data());
+        }
+        pointers.push_back(nullptr);
+        if (posix_spawn(&_pid, CHASSIS_SIM_PROGRAM, &actions, nullptr, pointers.data(), environ) !=
+            0) {
+            _pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(input[0]);
+        ::close(errors[1]);
+        _input = input[1];
+        _errors = errors[0];
+    }
+
+    ~Program() {
+        if (_pid > 0 && !_status) {
+            ::kill(_pid, SIGKILL);
+            ::waitpid(_pid, nullptr, 0);
+        }
+        ::close(_input);
+        ::close(_errors);
+    }
+
+    bool started() const { return _pid > 0; }
+    void send(const std::string& line) {
+        const std::string text = line + "\n";
+        ASSERT_EQ(::write(_input, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    void signal(int number) { ::kill(_pid, number); }
+
+    // The exit code once the program ended by itself within `timeout`.
+    std::optional<int> exitCode(std::chrono::milliseconds timeout) {
+        sim_test::eventually(
+            [&] {
+                int status = 0;
+                if (::waitpid(_pid, &status, WNOHANG) == _pid) {
+                    _status = status;
+                }
+                return _status.has_value();
+            },
+            timeout);
+        if (!_status || !WIFEXITED(*_status)) {
+            return std::nullopt;
+        }
+        return WEXITSTATUS(*_status);
+    }
+
+    // Standard error, after the program ended.
+    std::string errors() {
+        std::string text;
+        char chunk[512];
+        for (ssize_t n; (n = ::read(_errors, chunk, sizeof chunk)) > 0;) {
+            text.append(chunk, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+
+private:
+    pid_t _pid = -1;
+    int _input = -1;
+    int _errors = -1;
+    std::optional<int> _status;
+};
+
+bool dataArrivesWithin(sim_test::TlsTestClient& client, std::chrono::milliseconds window) {
+    return client
+        .waitFor([](const ReceivedFrame& f) { return sim_test::asDataPacket(f).has_value(); },
+                 window)
+        .has_value();
+}
+
+}  // namespace
+
+TEST(SimProgram, OptionsBuildTheConfiguration) {
+    SimOptions options;
+    std::string error;
+    ASSERT_TRUE(chassis_sim::parseSimOptions(
+        {"--chassis", "3", "--port=7000", "--slots", "8", "--sensors", "4", "--types", "28,50,7",
+         "--mains", "50", "--mode", "deterministic", "--duration", "1.5", "--quiet"},
+        options, error))
+        << error;
+    const chassis_sim::SimConfig& config = options.config;
+    EXPECT_EQ(config.addresses, (std::vector<std::string>{"127.0.0.1", "127.0.0.2", "127.0.0.3"}));
+    EXPECT_EQ(config.port, 7000);
+    EXPECT_EQ(config.slots, 8u);
+    EXPECT_EQ(config.sensors, 4u);
+    EXPECT_EQ(config.dataTypes, (std::vector<std::uint32_t>{28, 50, 7}));
+    EXPECT_EQ(config.mainsHz, 50);
+    EXPECT_EQ(config.mode, chassis_sim::SignalMode::Deterministic);
+    EXPECT_EQ(options.duration, std::chrono::milliseconds(1500));
+    EXPECT_FALSE(config.log);
+
+    SimOptions defaults;
+    ASSERT_TRUE(chassis_sim::parseSimOptions({"--address", "127.0.0.9", "--address", "127.0.0.8"},
+                                             defaults, error));
+    EXPECT_EQ(defaults.config.addresses, (std::vector<std::string>{"127.0.0.9", "127.0.0.8"}));
+    EXPECT_EQ(defaults.config.port, 7777);
+    EXPECT_FALSE(defaults.duration);
+    EXPECT_TRUE(defaults.config.log);
+}
+
+TEST(SimProgram, BadOptionsAreRefusedWithAReason) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--sensors", "17"},  // default 16 slots
+        {"--types", ""},
+        {"--types", "28,,50"},
+        {"--types", "28,-1"},
+        {"--mains", "55"},
+        {"--mode", "noisy"},
+        {"--chassis", "0"},
+        {"--chassis", "2", "--address", "127.0.0.5"},
+        {"--port", "70000"},
+        {"--port", "12abc"},
+        {"--slots"},
+        {"--duration", "0"},
+        {"--duration", "nan"},
+        {"--address", "192.168.1.10"},
+        {"--quiet=yes"},
+        {"--verbose"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        SimOptions options;
+        std::string error;
+        EXPECT_FALSE(chassis_sim::parseSimOptions(args, options, error));
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(SimProgram, ConsoleCommands) {
+    chassis_sim::ChassisSimulator sim(chassis_sim::SimConfig{});  // not started: no effect
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"silence", true},
+        {"speak 127.0.0.1", true},
+        {"pause", true},
+        {"resume", true},
+        {"close", true},
+        {"malformed", true},
+        {"  oversized 3000 ", true},
+        {"oversized 65535 127.0.0.2", true},
+        {"oversized", false},
+        {"oversized 65536", false},
+        {"oversized -1", false},
+        {"oversized x", false},
+        {"pause a b", false},
+        {"reboot", false},
+        {"", false},
+    };
+    for (const auto& [line, valid] : cases) {
+        SCOPED_TRACE(line);
+        bool ok = !valid;
+        const std::string reply = chassis_sim::applyConsoleCommand(sim, line, ok);
+        EXPECT_EQ(ok, valid);
+        EXPECT_FALSE(reply.empty());
+    }
+}
+
+TEST(SimProgram, RefusesBadOptionsWithExitStatusTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--sensors", "20"}, {"--address", "10.0.0.1"}, {"--bogus"}};
+    for (const auto& args : cases) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        Program program(args);
+        ASSERT_TRUE(program.started());
+        EXPECT_EQ(program.exitCode(5s), 2);
+        EXPECT_NE(program.errors().find("chassis-sim: "), std::string::npos);
+    }
+}
+
+// The real program on its own address: stdin commands act on the stream, SIGTERM ends it
+// cleanly, and --duration ends it by itself.
+TEST(SimProgram, RunsTakesCommandsAndStopsOnSignal) {
+    Program program({"--address", "127.0.43.1", "--mode", "deterministic", "--sensors", "2",
+                     "--types", "28", "--quiet"});
+    ASSERT_TRUE(program.started());
+    sim_test::TlsTestClient client;
+    ASSERT_TRUE(sim_test::eventually([&] { return client.connect("127.0.43.1"); }));
+    ASSERT_TRUE(dataArrivesWithin(client, 2s));
+
+    program.send("pause");
+    // Once the pause took effect, a quiet window follows.
+    EXPECT_TRUE(sim_test::eventually([&] { return !dataArrivesWithin(client, 200ms); }));
+    program.send("resume");
+    EXPECT_TRUE(dataArrivesWithin(client, 2s));
+    program.send("oversized 3000");
+    EXPECT_TRUE(
+        client.waitFor([](const ReceivedFrame& f) { return f.payload.size() == 3000; }, 2s));
+    program.send("nonsense");  // reported, not fatal
+    EXPECT_TRUE(dataArrivesWithin(client, 2s));
+
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.exitCode(5s), 0);
+    EXPECT_NE(program.errors().find("unknown command"), std::string::npos);
+
+    Program timed({"--address", "127.0.43.2", "--duration", "0.2", "--quiet"});
+    ASSERT_TRUE(timed.started());
+    EXPECT_EQ(timed.exitCode(5s), 0);
+}

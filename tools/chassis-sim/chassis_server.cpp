@@ -1,0 +1,219 @@
+#include "chassis_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "log_line.h"
+
+namespace chassis_sim {
+
+namespace {
+
+// Longest accept wait; finished links are collected at least this often.
+constexpr int ACCEPT_POLL_MS = 100;
+constexpr int SEND_BUFFER_BYTES = 64 * 1024;
+
+std::string peerText(const sockaddr_in& peer) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
+}
+
+}  // namespace
+
+ChassisServer::ChassisServer(const SimConfig& config, std::size_t index, SSL_CTX* tls,
+                             const SimClock& clock)
+    : _config(config),
+      _messages(config, index),
+      _signal(config, static_cast<std::uint32_t>(index)) {
+    _environment.config = &_config;
+    _environment.address = config.addresses.at(index);
+    _environment.tls = tls;
+    _environment.clock = &clock;
+    _environment.messages = &_messages;
+    _environment.signal = &_signal;
+    _environment.switches = &_switches;
+    _environment.onCommand = [this](ReceivedCommand command) { record(std::move(command)); };
+    _wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+ChassisServer::~ChassisServer() {
+    stop();
+    if (_wakeFd >= 0) {
+        ::close(_wakeFd);
+    }
+}
+
+bool ChassisServer::listen(std::string* error) {
+    auto fail = [&](const std::string& what) {
+        if (error != nullptr) {
+            *error = "cannot " + what + " " + address() + ":" + std::to_string(_config.port) +
+                     ": " + std::strerror(errno);
+        }
+        if (_listenFd >= 0) {
+            ::close(_listenFd);
+            _listenFd = -1;
+        }
+        return false;
+    };
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(_config.port);
+    if (inet_pton(AF_INET, address().c_str(), &local.sin_addr) != 1) {
+        errno = EINVAL;
+        return fail("parse");
+    }
+    _listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (_listenFd < 0) {
+        return fail("open a socket for");
+    }
+    const int on = 1;
+    if (::setsockopt(_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+        return fail("set SO_REUSEADDR on");
+    }
+    if (::bind(_listenFd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        return fail("bind");
+    }
+    if (::listen(_listenFd, 16) != 0) {
+        return fail("listen on");
+    }
+    return true;
+}
+
+void ChassisServer::start() {
+    if (_listenFd >= 0 && !_thread.joinable()) {
+        _running.store(true);
+        _thread = std::thread(&ChassisServer::acceptLoop, this);
+    }
+}
+
+void ChassisServer::stop() {
+    _running.store(false);
+    if (_wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(_wakeFd, &one, sizeof one);
+    }
+    if (_thread.joinable()) {
+        _thread.join();
+    }
+    if (_listenFd >= 0) {
+        ::close(_listenFd);
+        _listenFd = -1;
+    }
+    closeConnections();
+}
+
+void ChassisServer::acceptLoop() {
+    while (_running.load()) {
+        pollfd fds[2] = {{_listenFd, POLLIN, 0}, {_wakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, ACCEPT_POLL_MS) > 0 && (fds[0].revents & POLLIN) != 0) {
+            acceptPending();
+        }
+        reapFinished();
+    }
+}
+
+void ChassisServer::acceptPending() {
+    for (;;) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        const int fd = ::accept4(_listenFd, reinterpret_cast<sockaddr*>(&peer), &length,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            return;  // nothing more pending, or a transient error the next poll retries
+        }
+        _accepted.fetch_add(1);
+        const int on = 1;
+        // One small packet per millisecond: do not hold them back.
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        // A fixed, modest kernel buffer: a reader that falls behind is then held back by the
+        // link's own bounded backlog instead of megabytes of autotuned socket buffer.
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &SEND_BUFFER_BYTES, sizeof SEND_BUFFER_BYTES);
+        if (openConnections() >= MAX_LINKS) {
+            errLine(address() + ": too many links, closing the one from " + peerText(peer));
+            ::close(fd);
+            continue;
+        }
+        auto session = std::make_unique<LinkSession>(_environment, fd, peerText(peer));
+        session->start();
+        std::lock_guard<std::mutex> lock(_mutex);
+        _sessions.push_back(std::move(session));
+    }
+}
+
+void ChassisServer::reapFinished() {
+    std::vector<std::unique_ptr<LinkSession>> finished;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        auto firstFinished = std::stable_partition(_sessions.begin(), _sessions.end(),
+                                                   [](const auto& s) { return !s->finished(); });
+        std::move(firstFinished, _sessions.end(), std::back_inserter(finished));
+        _sessions.erase(firstFinished, _sessions.end());
+    }
+    // Destroyed (joined) outside the lock.
+}
+
+void ChassisServer::closeConnections() {
+    std::vector<std::unique_ptr<LinkSession>> closing;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        closing.swap(_sessions);
+    }
+    for (auto& session : closing) {
+        session->stop();
+    }
+}
+
+void ChassisServer::wakeAll() {
+    std::lock_guard<std::mutex> lock(_mutex);
+    for (auto& session : _sessions) {
+        session->wake();
+    }
+}
+
+void ChassisServer::setStreaming(bool on) {
+    _switches.streaming.store(on);
+    wakeAll();
+}
+
+void ChassisServer::setSilent(bool on) {
+    _switches.silent.store(on);
+    wakeAll();
+}
+
+void ChassisServer::enqueue(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    for (auto& session : _sessions) {
+        session->enqueue(bytes);
+    }
+}
+
+std::size_t ChassisServer::openConnections() const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    return static_cast<std::size_t>(std::count_if(_sessions.begin(), _sessions.end(),
+                                                  [](const auto& s) { return !s->finished(); }));
+}
+
+std::vector<ReceivedCommand> ChassisServer::receivedCommands() const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    return {_commands.begin(), _commands.end()};
+}
+
+void ChassisServer::record(ReceivedCommand command) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _commands.push_back(std::move(command));
+    if (_commands.size() > MAX_RECORDS) {
+        _commands.pop_front();
+    }
+}
+
+}  // namespace chassis_sim
