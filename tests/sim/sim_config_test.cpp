@@ -115,11 +115,14 @@ TEST(SimConfig, RefusesConfigurationsItCannotServeBeforeBindingAnything) {
 
 TEST(SimConfig, ListenerHelperSeesARunningSimulator) {
     // Guards the check above against a helper that never finds anything.
-    ChassisSimulator sim(baseConfig());
+    // Its own address: the refusal test above runs in parallel and watches 127.0.41.1.
+    SimConfig config = baseConfig();
+    config.addresses = {"127.0.41.3"};
+    ChassisSimulator sim(config);
     ASSERT_TRUE(sim.start());
-    EXPECT_TRUE(somethingListensOn("127.0.41.1", 7777));
+    EXPECT_TRUE(somethingListensOn("127.0.41.3", 7777));
     sim.stop();
-    EXPECT_FALSE(somethingListensOn("127.0.41.1", 7777));
+    EXPECT_FALSE(somethingListensOn("127.0.41.3", 7777));
 }
 
 // The bound is checked against what protobuf itself writes for a packet of extreme values:
