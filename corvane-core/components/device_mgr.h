@@ -4,41 +4,101 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
-class NetworkConnection;
+#include "device_records.h"
 
-// Registry of the chassis links, numbered by the position of their address. This first
-// version keeps one connection per chassis id; the chassis model replaces the plain map.
+class Chassis;
+class CmdPacket;
+class DataAggregator;
+class NetworkConnection;
+class StatusPacket;
+
+// The one registry of the chassis the viewer talks to. A chassis id is the position of its
+// address in the list given to connect; a chassis name is the address + ":7777". Records are
+// kept by name, created on demand and never removed; status messages build them.
 class DeviceMgr {
 public:
+    static constexpr std::uint32_t CHASSIS_PORT = 7777;
+
     static std::shared_ptr<DeviceMgr> GetInstance();
 
-    // Creates and starts one connection per address (port 7777), ids counting from 0.
-    void connect(const std::vector<std::string>& addresses);
-    // Stops every connection and forgets them.
+    // --- connections ---
+    // One dispatcher (registered with the aggregator) and one started connection per address.
+    // A repeated address is refused with a message; a second connect disconnects first.
+    void connect(const std::vector<std::string>& addresses,
+                 const std::shared_ptr<DataAggregator>& aggregator);
+    // Stops every connection (never under the lock) and empties the id table.
     void disconnect();
-
-    // Makes `connection` the link of chassis `id`, replacing any earlier one (which must
-    // already be stopped or is stopped here, outside the registry lock).
-    void registerConnection(std::int32_t id, std::shared_ptr<NetworkConnection> connection);
-
-    // Hands serialized command bytes to the chassis' connection.
-    void queueCmd(std::int32_t id, std::string bytes);
-    // Called by a connection thread when its link drops.
-    void resetConnection(std::int32_t id);
+    // Every chassis has a connected link and a complete system status (true with no chassis).
+    bool allConnected();
     // (connected chassis, chassis count)
     std::pair<std::uint32_t, std::uint32_t> getActiveConnections();
+    // Called by a connection thread when its link drops.
+    void resetConnection(std::int32_t id);
+    // Hands serialized command bytes to the chassis' connection.
+    void queueCmd(std::int32_t id, std::string bytes);
+    // Makes `connection` the link of chassis `id` at `address`, as connect does for each
+    // address: for tools and tests that build their own links. A replaced connection is
+    // stopped outside the lock.
+    void attachConnection(std::int32_t id, const std::string& address,
+                          std::shared_ptr<NetworkConnection> connection);
+
+    // --- status messages and the model ---
+    void updateStatus(const std::shared_ptr<StatusPacket>& message);
+    // Decodes a StatusPacket and applies it whether or not decoding succeeded.
+    void parseStatus(const std::uint8_t* data, std::int32_t length);
+    std::vector<Channel> getAllChannels();
+    std::vector<Channel> getChannels(std::uint32_t chassisId, std::uint32_t sensorId);
+    std::vector<SensorInfo> getSensorInfo();
+    std::vector<ChassisInfo> getChassisInfo();
+    bool allVersionsEqual();
+
+    // --- discovery ---
+    // Records the chassis named in one discovery reply as the head of a one-chassis system.
+    void parseDiscovery(const std::uint8_t* data, std::int32_t length);
+    // The device list of every chassis that heads a system (system number 1), in name order.
+    std::vector<std::vector<DeviceInfoStruct>> getDeviceInfo();
+    std::vector<std::shared_ptr<Chassis>> getHosts();
+
+    // --- command replies ---
+    void handleCmd(std::uint32_t chassisId, const std::shared_ptr<CmdPacket>& packet);
 
 private:
     DeviceMgr() = default;
 
+    // All called with _mutex held.
+    std::shared_ptr<Chassis> _getAndInsertChassis(const std::string& name);
+    std::shared_ptr<Chassis> _getChassisById(std::int32_t id);
+    std::shared_ptr<Chassis> _getChassisByName(const std::string& name);
+    void _setChassisIdToName(const std::map<std::int32_t, std::string>& idToName);
+    std::uint32_t _getNumConnections() const;
+    void _updateWaitingOnClosedLoop();
+    void _updateWaitingOnDevMode();
+    void _updateSystemStatus(const StatusPacket& message);
+    void _updateChassisStatus(const StatusPacket& message);
+    void _updateSensorStatus(const StatusPacket& message);
+    void _updateSensorState(const StatusPacket& message, std::vector<SensorError>& errors);
+    void _updateSensorConfig(const StatusPacket& message);
+    void _updateSensorFields(const StatusPacket& message);
+    void _updateSensorLed(const StatusPacket& message);
+    void _updateAgents();
+
     static std::shared_ptr<DeviceMgr> _singleton;
 
-    // Guards _connections. Lock order: _mutex before a connection's queue lock. Never held
-    // while a connection is stopped (stop joins a thread that may be waiting for it).
+    // The registry lock; guards every field below. Lock order: _mutex before a connection's
+    // queue lock. Released before callbacks, before commands are queued back through the
+    // registry, and before a connection is stopped (stopping joins a thread that may be
+    // waiting for this lock).
     std::mutex _mutex;
-    std::map<std::int32_t, std::shared_ptr<NetworkConnection>> _connections;
+    std::map<std::string, std::shared_ptr<Chassis>> _chassisByName;
+    std::map<std::int32_t, std::string> _chassisIdToName;
+    std::set<std::uint32_t> _waitingOnClosedLoop;
+    bool _closedLoop = false;
+    bool _adoptClosedLoop = false;
+    std::set<std::uint32_t> _waitingOnDevMode;
+    bool _devMode = false;
 };

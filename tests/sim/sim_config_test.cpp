@@ -83,6 +83,11 @@ TEST(SimConfig, RefusesConfigurationsItCannotServeBeforeBindingAnything) {
          "twice"},
         {"data type beyond int32", [](SimConfig& c) { c.dataTypes = {0x80000000u}; }, "signed"},
         {"mains 55 Hz", [](SimConfig& c) { c.mainsHz = 55; }, "50 or 60"},
+        {"offset for a chassis not served",
+         [](SimConfig& c) {
+             c.timestampOffsets = {0, 3};
+         },
+         "timestamp offsets"},
         {"too many channels",
          [](SimConfig& c) {
              c.slots = 100;

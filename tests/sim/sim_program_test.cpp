@@ -131,6 +131,17 @@ TEST(SimProgram, OptionsBuildTheConfiguration) {
     EXPECT_EQ(config.mode, chassis_sim::SignalMode::Deterministic);
     EXPECT_EQ(options.duration, std::chrono::milliseconds(1500));
     EXPECT_FALSE(config.log);
+    EXPECT_TRUE(config.timestampOffsets.empty());
+    EXPECT_EQ(config.devPassword, "dev");
+
+    SimOptions shifted;
+    ASSERT_TRUE(chassis_sim::parseSimOptions(
+        {"--chassis", "3", "--timestamp-offset", "127.0.0.2=3", "--timestamp-offset=127.0.0.1=7",
+         "--dev-password", "open sesame"},
+        shifted, error))
+        << error;
+    EXPECT_EQ(shifted.config.timestampOffsets, (std::vector<std::uint32_t>{7, 3}));
+    EXPECT_EQ(shifted.config.devPassword, "open sesame");
 
     SimOptions defaults;
     ASSERT_TRUE(chassis_sim::parseSimOptions({"--address", "127.0.0.9", "--address", "127.0.0.8"},
@@ -159,6 +170,12 @@ TEST(SimProgram, BadOptionsAreRefusedWithAReason) {
         {"--address", "192.168.1.10"},
         {"--quiet=yes"},
         {"--verbose"},
+        {"--timestamp-offset", "127.0.0.2=3"},  // only 127.0.0.1 is served
+        {"--timestamp-offset", "127.0.0.1"},
+        {"--timestamp-offset", "=3"},
+        {"--timestamp-offset", "127.0.0.1=-1"},
+        {"--timestamp-offset", "127.0.0.1=4294967296"},
+        {"--dev-password"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(testing::PrintToString(args));
@@ -197,6 +214,65 @@ TEST(SimProgram, ConsoleCommands) {
     }
 }
 
+// The status commands act on a running simulator; the reply tells what was sent.
+TEST(SimProgram, ConsoleStatusCommands) {
+    chassis_sim::SimConfig config;
+    config.addresses = {"127.0.47.3"};
+    config.sensors = 2;
+    config.log = false;
+    chassis_sim::ChassisSimulator sim(config);
+    ASSERT_TRUE(sim.start());
+    sim_test::TlsTestClient client;
+    ASSERT_TRUE(client.connect("127.0.47.3"));
+
+    struct Case {
+        const char* line;
+        bool valid;
+        std::optional<std::pair<std::uint32_t, std::string>> progress;  // what arrives
+        std::optional<std::pair<std::uint32_t, std::uint32_t>> error;   // sensor, flags
+    };
+    const std::vector<Case> cases = {
+        {"error 2 5", true, std::nullopt, std::pair(2u, 5u)},
+        {"error 1 0x80000000 127.0.47.3", true, std::nullopt, std::pair(1u, 0x80000000u)},
+        {"error 2 0", true, std::nullopt, std::pair(2u, 0u)},
+        {"progress 40 flashing  sensor cards", true, std::pair(40u, "flashing sensor cards"),
+         std::nullopt},
+        {"progress 100 done 127.0.47.3", true, std::pair(100u, "done"), std::nullopt},
+        {"error 3 1", false, std::nullopt, std::nullopt},  // no such card
+        {"error 1 1 127.0.47.9", false, std::nullopt, std::nullopt},
+        {"error 1", false, std::nullopt, std::nullopt},
+        {"error 1 0xZZ", false, std::nullopt, std::nullopt},
+        {"error -1 1", false, std::nullopt, std::nullopt},
+        {"progress 101 too far", false, std::nullopt, std::nullopt},
+        {"progress 50", false, std::nullopt, std::nullopt},
+        {"progress 50 127.0.47.3", false, std::nullopt, std::nullopt},  // no text
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.line);
+        bool ok = !test.valid;
+        const std::string reply = chassis_sim::applyConsoleCommand(sim, test.line, ok);
+        EXPECT_EQ(ok, test.valid) << reply;
+        if (!test.valid) {
+            continue;
+        }
+        const auto frame =
+            client.waitFor([](const ReceivedFrame& f) { return f.type == STATUS_PACKET; }, 5s);
+        ASSERT_TRUE(frame);
+        const auto status = sim_test::asStatusPacket(*frame);
+        ASSERT_TRUE(status);
+        if (test.progress) {
+            EXPECT_EQ(status->type(), StatusPacket::PROGRESS);
+            EXPECT_EQ(status->progress(), test.progress->first);
+            EXPECT_EQ(status->progress_msg(), test.progress->second);
+        } else {
+            EXPECT_EQ(status->type(), StatusPacket::SENSOR_STATE);
+            ASSERT_EQ(status->sensor_state_size(), 1);
+            EXPECT_EQ(status->sensor_state(0).sensor_id(), test.error->first);
+            EXPECT_EQ(status->sensor_state(0).error_flags(), test.error->second);
+        }
+    }
+}
+
 TEST(SimProgram, RefusesBadOptionsWithExitStatusTwo) {
     const std::vector<std::vector<std::string>> cases = {
         {"--sensors", "20"}, {"--address", "10.0.0.1"}, {"--bogus"}};
@@ -228,6 +304,14 @@ TEST(SimProgram, RunsTakesCommandsAndStopsOnSignal) {
     EXPECT_TRUE(
         client.waitFor([](const ReceivedFrame& f) { return f.payload.size() == 3000; }, 2s));
     program.send("nonsense");  // reported, not fatal
+    // Lines are handled in order: once this status arrives, the line above was handled too.
+    program.send("progress 50 half way");
+    EXPECT_TRUE(client.waitFor(
+        [](const ReceivedFrame& f) {
+            const auto status = sim_test::asStatusPacket(f);
+            return status && status->progress_msg() == "half way";
+        },
+        2s));
     EXPECT_TRUE(dataArrivesWithin(client, 2s));
 
     program.signal(SIGTERM);

@@ -134,3 +134,43 @@ TEST(SimStream, SlowReaderGetsEveryTimestamp) {
     }
     EXPECT_TRUE(behind) << "the pause never put the reader behind";
 }
+
+// Chassis 1 stamps every instant 3 higher. Paused while the links come up and resumed in one
+// call, chassis 0's first packet carries T and chassis 1's T + 3, and both go on one per
+// millisecond with values that follow their own timestamps.
+TEST(SimStream, TimestampOffsetsShiftOneChassisAgainstTheOther) {
+    SimConfig config = deterministicConfig({"127.0.47.1", "127.0.47.2"});
+    config.sensors = 2;
+    config.timestampOffsets = {0, 3};
+    ChassisSimulator sim(config);
+    ASSERT_TRUE(sim.start());
+    sim.setStreaming(false);
+    TlsTestClient clients[2];
+    for (int c = 0; c < 2; ++c) {
+        ASSERT_TRUE(clients[c].connect(config.addresses[static_cast<std::size_t>(c)]));
+    }
+    const std::uint32_t resumedAt = sim.currentTimestamp();
+    sim.setStreaming(true);
+
+    std::vector<std::uint32_t> stamps[2];
+    for (std::uint32_t c = 0; c < 2; ++c) {
+        SCOPED_TRACE(c);
+        for (int n = 0; n < 200; ++n) {
+            const auto packet = nextData(clients[c]);
+            ASSERT_TRUE(packet);
+            stamps[c].push_back(packet->timestamp());
+            for (const DataFrame& frame : packet->data()) {
+                ASSERT_EQ(frame.val(),
+                          chassis_sim::deterministicValue(
+                              c, static_cast<std::uint32_t>(frame.sensor()),
+                              static_cast<std::uint32_t>(frame.datatype()), packet->timestamp()));
+            }
+        }
+        for (std::size_t i = 1; i < stamps[c].size(); ++i) {
+            ASSERT_EQ(stamps[c][i], stamps[c][i - 1] + 1) << "at packet " << i;
+        }
+    }
+    EXPECT_EQ(stamps[1].front(), stamps[0].front() + 3);
+    EXPECT_GE(stamps[0].front(), resumedAt);
+    EXPECT_LE(stamps[0].front(), sim.currentTimestamp());
+}

@@ -231,6 +231,31 @@ std::optional<StatusPacket> asStatusPacket(const ReceivedFrame& frame) {
     return packet;
 }
 
+std::optional<CmdPacket> asCmdPacket(const ReceivedFrame& frame) {
+    CmdPacket packet;
+    if (frame.type != CMD_PACKET ||
+        !packet.ParseFromArray(frame.payload.data(), static_cast<int>(frame.payload.size()))) {
+        return std::nullopt;
+    }
+    return packet;
+}
+
+bool isStatusOfType(const ReceivedFrame& frame, StatusPacket::EnumStatusType type) {
+    const auto status = asStatusPacket(frame);
+    return status && status->type() == type;
+}
+
+std::optional<StatusPacket> requestStatus(TlsTestClient& client, CmdPacket::EnumCmdType cmd,
+                                          StatusPacket::EnumStatusType answer) {
+    if (!client.sendCommand(cmd)) {
+        return std::nullopt;
+    }
+    const auto frame =
+        client.waitFor([answer](const ReceivedFrame& f) { return isStatusOfType(f, answer); },
+                       std::chrono::seconds(5));
+    return frame ? asStatusPacket(*frame) : std::nullopt;
+}
+
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (!condition()) {

@@ -70,6 +70,14 @@ private:
 std::optional<DataPacket> asDataPacket(const ReceivedFrame& frame);
 // Decodes a status frame; empty when the frame is not type 2 or lacks required fields.
 std::optional<StatusPacket> asStatusPacket(const ReceivedFrame& frame);
+// Decodes a command frame; empty when the frame is not type 1 or lacks required fields.
+std::optional<CmdPacket> asCmdPacket(const ReceivedFrame& frame);
+
+// True for a status frame of `type` with every required field.
+bool isStatusOfType(const ReceivedFrame& frame, StatusPacket::EnumStatusType type);
+// Sends `cmd` and waits for the status of type `answer`, dropping other frames.
+std::optional<StatusPacket> requestStatus(TlsTestClient& client, CmdPacket::EnumCmdType cmd,
+                                          StatusPacket::EnumStatusType answer);
 
 // Polls `condition` until it holds or `timeout` passes.
 bool eventually(const std::function<bool()>& condition,

@@ -84,7 +84,7 @@ inline std::shared_ptr<NetworkConnection> makeRegisteredLink(const std::string& 
                                                              ConnectionTiming timing,
                                                              std::uint32_t port = 7777) {
     auto link = std::make_shared<NetworkConnection>(address, port, id, std::move(parser), timing);
-    DeviceMgr::GetInstance()->registerConnection(static_cast<std::int32_t>(id), link);
+    DeviceMgr::GetInstance()->attachConnection(static_cast<std::int32_t>(id), address, link);
     return link;
 }
 

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "frame_codec.h"
 #include "log_line.h"
 
 namespace chassis_sim {
@@ -34,7 +35,9 @@ ChassisServer::ChassisServer(const SimConfig& config, std::size_t index, SSL_CTX
                              const SimClock& clock)
     : _config(config),
       _messages(config, index),
-      _signal(config, static_cast<std::uint32_t>(index)) {
+      _signal(config, static_cast<std::uint32_t>(index)),
+      _state(config, static_cast<std::uint32_t>(index)),
+      _responder(_config, config.addresses.at(index), _messages, _state) {
     _environment.config = &_config;
     _environment.address = config.addresses.at(index);
     _environment.tls = tls;
@@ -42,7 +45,10 @@ ChassisServer::ChassisServer(const SimConfig& config, std::size_t index, SSL_CTX
     _environment.messages = &_messages;
     _environment.signal = &_signal;
     _environment.switches = &_switches;
+    _environment.timestampOffset =
+        index < config.timestampOffsets.size() ? config.timestampOffsets[index] : 0;
     _environment.onCommand = [this](ReceivedCommand command) { record(std::move(command)); };
+    _environment.answer = [this](const CmdPacket& command) { return answer(command); };
     _wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
@@ -143,9 +149,12 @@ void ChassisServer::acceptPending() {
             ::close(fd);
             continue;
         }
-        auto session = std::make_unique<LinkSession>(_environment, fd, peerText(peer));
-        session->start();
+        // Made under the lock, so the link either starts with the newest channel set or is
+        // listed in time to be told of a change.
         std::lock_guard<std::mutex> lock(_mutex);
+        auto session =
+            std::make_unique<LinkSession>(_environment, fd, peerText(peer), *_state.channels());
+        session->start();
         _sessions.push_back(std::move(session));
     }
 }
@@ -180,12 +189,18 @@ void ChassisServer::wakeAll() {
     }
 }
 
-void ChassisServer::setStreaming(bool on) {
+void ChassisServer::setStreaming(bool on, std::uint64_t tick) {
+    if (on) {
+        _switches.resumeTick.store(tick);  // before the switch, so a link never reads it stale
+    }
     _switches.streaming.store(on);
     wakeAll();
 }
 
-void ChassisServer::setSilent(bool on) {
+void ChassisServer::setSilent(bool on, std::uint64_t tick) {
+    if (!on) {
+        _switches.resumeTick.store(tick);
+    }
     _switches.silent.store(on);
     wakeAll();
 }
@@ -195,6 +210,87 @@ void ChassisServer::enqueue(const std::string& bytes) {
     for (auto& session : _sessions) {
         session->enqueue(bytes);
     }
+}
+
+std::string ChassisServer::answer(const CmdPacket& command) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    CommandOutcome outcome = _responder.respond(command);
+    if (!outcome.report.empty() || outcome.channelsChanged) {
+        // Reports are replies: a silent chassis drops them, but its links still switch sets.
+        const std::string report = _switches.silent.load() ? std::string() : outcome.report;
+        const auto channels = outcome.channelsChanged ? _state.channels() : nullptr;
+        for (auto& session : _sessions) {
+            session->enqueue(report, channels);
+        }
+    }
+    return outcome.reply;
+}
+
+void ChassisServer::sendToAllLocked(const std::string& payload) {
+    std::string bytes;
+    appendFrame(bytes, STATUS_PACKET, payload);
+    for (auto& session : _sessions) {
+        session->enqueue(bytes);
+    }
+}
+
+bool ChassisServer::changeCard(std::uint32_t sensorId,
+                               const std::function<void(SensorCondition&)>& change,
+                               CardMessage message) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (!_state.hasSensor(sensorId)) {
+        return false;
+    }
+    const SensorCondition before = _state.sensor(sensorId);
+    change(_state.sensor(sensorId));
+    // Larger flags or LED codes take more varint bytes; every status must still fit a frame.
+    if (const std::size_t size = _messages.completeStatus(_state).size();
+        size > MAX_RECEIVE_PAYLOAD) {
+        _state.sensor(sensorId) = before;
+        errLine(address() + ": change of sensor " + std::to_string(sensorId) +
+                " refused: the complete status would take " + std::to_string(size) + " bytes");
+        return false;
+    }
+    sendToAllLocked((_messages.*message)(_state, sensorId));
+    return true;
+}
+
+bool ChassisServer::setSensorError(std::uint32_t sensorId, std::uint32_t flags) {
+    return changeCard(
+        sensorId, [flags](SensorCondition& card) { card.errorFlags = flags; },
+        &ChassisMessages::sensorState);
+}
+
+bool ChassisServer::setSensorField(std::uint32_t sensorId, float x, float y, float z) {
+    return changeCard(
+        sensorId,
+        [x, y, z](SensorCondition& card) {
+            card.fieldX = x;
+            card.fieldY = y;
+            card.fieldZ = z;
+        },
+        &ChassisMessages::sensorField);
+}
+
+bool ChassisServer::setSensorLed(std::uint32_t sensorId, std::uint32_t blinkState,
+                                 std::uint32_t color) {
+    return changeCard(
+        sensorId,
+        [blinkState, color](SensorCondition& card) {
+            card.ledBlinkState = blinkState;
+            card.ledColor = color;
+        },
+        &ChassisMessages::sensorLed);
+}
+
+bool ChassisServer::sendProgress(std::uint32_t percent, const std::string& text) {
+    const std::string payload = _messages.progress(percent, text);
+    if (payload.size() > MAX_RECEIVE_PAYLOAD) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(_mutex);
+    sendToAllLocked(payload);
+    return true;
 }
 
 std::size_t ChassisServer::openConnections() const {

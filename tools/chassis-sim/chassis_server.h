@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,6 +12,8 @@
 
 #include "chassis_messages.h"
 #include "chassis_simulator.h"
+#include "chassis_state.h"
+#include "command_responder.h"
 #include "link_session.h"
 #include "signal_generator.h"
 
@@ -19,8 +22,9 @@ namespace chassis_sim {
 class SimClock;
 
 // One simulated chassis: a listener on its address and port, an accept thread, and one
-// LinkSession per accepted link. It holds the chassis' fault switches and the record of the
-// commands its links received.
+// LinkSession per accepted link. It holds the chassis' state (channel set, closed loop, card
+// conditions) and fault switches, answers the commands its links decode, and keeps the record
+// of the commands they received.
 class ChassisServer {
 public:
     // Links beyond this many at once are closed right after accept.
@@ -41,12 +45,22 @@ public:
     // Stops accepting, ends every link and joins all threads. Idempotent.
     void stop();
 
-    void setStreaming(bool on);
-    void setSilent(bool on);
+    // `tick` is where the links that exist at the call start again when the stream goes on.
+    void setStreaming(bool on, std::uint64_t tick);
+    void setSilent(bool on, std::uint64_t tick);
     // Ends every current link abruptly and waits until they are gone.
     void closeConnections();
     // Queues raw bytes on every current link.
     void enqueue(const std::string& bytes);
+
+    // Change the card's condition and send it in a status message to every link; false, with
+    // nothing changed, for a sensor id that is not a card or when the complete status would
+    // no longer fit a frame.
+    bool setSensorError(std::uint32_t sensorId, std::uint32_t flags);
+    bool setSensorField(std::uint32_t sensorId, float x, float y, float z);
+    bool setSensorLed(std::uint32_t sensorId, std::uint32_t blinkState, std::uint32_t color);
+    // A PROGRESS status to every link; false when it would not fit a frame.
+    bool sendProgress(std::uint32_t percent, const std::string& text);
 
     std::size_t openConnections() const;
     std::size_t acceptedConnections() const { return _accepted.load(); }
@@ -58,10 +72,19 @@ private:
     void reapFinished();
     void record(ReceivedCommand command);
     void wakeAll();
+    // Called by link threads for every decoded command; returns the reply for that link.
+    std::string answer(const CmdPacket& command);
+    // Queues a status frame of `payload` on every link, like injected bytes.
+    void sendToAllLocked(const std::string& payload);
+    using CardMessage = std::string (ChassisMessages::*)(const ChassisState&, std::uint32_t) const;
+    bool changeCard(std::uint32_t sensorId, const std::function<void(SensorCondition&)>& change,
+                    CardMessage message);
 
     SimConfig _config;
     ChassisMessages _messages;
     SignalGenerator _signal;
+    ChassisState _state;  // guarded by _mutex
+    CommandResponder _responder;
     LinkSwitches _switches;
     LinkEnvironment _environment;
 
@@ -71,8 +94,8 @@ private:
     std::atomic<bool> _running{false};
     std::atomic<std::size_t> _accepted{0};
 
-    // Guards _sessions and _commands. Taken before a session's own lock; never held while a
-    // session is joined.
+    // Guards _sessions, _commands and _state. Taken before a session's own lock; never held
+    // while a session is joined.
     mutable std::mutex _mutex;
     std::vector<std::unique_ptr<LinkSession>> _sessions;
     std::deque<ReceivedCommand> _commands;

@@ -109,14 +109,16 @@ void ChassisSimulator::stop() {
 }
 
 void ChassisSimulator::setStreaming(bool on, const std::string& address) {
+    const std::uint64_t tick = _impl->clock.tickAt(SimClock::Clock::now());
     for (const auto& server : _impl->select(address)) {
-        server->setStreaming(on);
+        server->setStreaming(on, tick);
     }
 }
 
 void ChassisSimulator::setSilent(bool on, const std::string& address) {
+    const std::uint64_t tick = _impl->clock.tickAt(SimClock::Clock::now());
     for (const auto& server : _impl->select(address)) {
-        server->setSilent(on);
+        server->setSilent(on, tick);
     }
 }
 
@@ -146,6 +148,42 @@ void ChassisSimulator::injectBytes(const std::string& bytes, const std::string& 
     for (const auto& server : _impl->select(address)) {
         server->enqueue(bytes);
     }
+}
+
+bool ChassisSimulator::setSensorError(std::uint32_t sensorId, std::uint32_t flags,
+                                      const std::string& address) {
+    bool sent = false;
+    for (const auto& server : _impl->select(address)) {
+        sent = server->setSensorError(sensorId, flags) || sent;
+    }
+    return sent;
+}
+
+bool ChassisSimulator::setSensorField(std::uint32_t sensorId, float x, float y, float z,
+                                      const std::string& address) {
+    bool sent = false;
+    for (const auto& server : _impl->select(address)) {
+        sent = server->setSensorField(sensorId, x, y, z) || sent;
+    }
+    return sent;
+}
+
+bool ChassisSimulator::setSensorLed(std::uint32_t sensorId, std::uint32_t blinkState,
+                                    std::uint32_t color, const std::string& address) {
+    bool sent = false;
+    for (const auto& server : _impl->select(address)) {
+        sent = server->setSensorLed(sensorId, blinkState, color) || sent;
+    }
+    return sent;
+}
+
+bool ChassisSimulator::sendProgress(std::uint32_t progress, const std::string& message,
+                                    const std::string& address) {
+    bool sent = false;
+    for (const auto& server : _impl->select(address)) {
+        sent = server->sendProgress(progress, message) || sent;
+    }
+    return sent;
 }
 
 std::size_t ChassisSimulator::openConnections(const std::string& address) const {

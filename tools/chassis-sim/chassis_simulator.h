@@ -28,6 +28,13 @@ struct SimConfig {
     bool allowNonLoopback = false;
     // One line per connection and per command received, on standard output.
     bool log = true;
+    // Added to every timestamp chassis i streams (entry i; missing entries are 0), modulo 2^32.
+    // The chassis still tick together, so with {0, 3} chassis 1 stamps each instant 3 higher
+    // than chassis 0: after pausing both, connecting and resuming them in one call, chassis 0's
+    // first packet carries T and chassis 1's T + 3, and both go on one per millisecond.
+    std::vector<std::uint32_t> timestampOffsets;
+    // The password that switches developer mode on. Empty accepts any non-empty password.
+    std::string devPassword = "dev";
 };
 
 // The sample value of deterministic mode, an exact integer function:
@@ -36,6 +43,10 @@ struct SimConfig {
 // It always fits a signed 32-bit value.
 std::int32_t deterministicValue(std::uint32_t chassis, std::uint32_t sensor, std::uint32_t dataType,
                                 std::uint32_t timestamp);
+
+// The register content a ONE_TIME_READ_REQ reports, a fixed function of its address:
+//   65536 * (sensor % 65536) + (registerAddress % 65536)
+std::uint32_t registerReadValue(std::uint32_t sensor, std::uint32_t registerAddress);
 
 // Worst-case payload bytes of one DataPacket for the configuration; a chassis never sends a
 // payload above 2048 bytes, so start() refuses configurations above that.
@@ -48,10 +59,11 @@ struct ReceivedCommand {
 };
 
 // A TLS server per chassis address on `port`, playing the chassis' part of the link: frames
-// of a 16-bit big-endian type and length; answers COMPLETE_SYSTEM_STATUS_REQ and STATUS_REQ;
+// of a 16-bit big-endian type and length; answers status requests, applies CONFIG_LIST and
+// CLOSED_LOOP_REQ to the chassis, answers DEV_MODE_REQ, RAW_CMD and ONE_TIME_READ_REQ;
 // streams one DataPacket per millisecond, paced by an absolute clock shared by every chassis
-// of the simulator, so all chassis stamp the same instant with the same timestamp and no
-// timestamp is ever skipped.
+// of the simulator, so all chassis stamp the same instant with the same timestamp (plus the
+// chassis' timestamp offset) and no timestamp is ever skipped.
 class ChassisSimulator {
 public:
     explicit ChassisSimulator(SimConfig config);
@@ -70,10 +82,12 @@ public:
     // hold for links made later too; the frame senders act on the links open at the call.
     //
     // Data packets on or off; replies are still sent. Turning streaming back on starts at the
-    // current millisecond (the paused span is never sent).
+    // millisecond of the call (the paused span is never sent); every chassis and link resumed
+    // by one call starts at the same tick.
     void setStreaming(bool on, const std::string& address = {});
-    // Nothing at all is written and replies are dropped; commands are still read, logged and
-    // recorded. Speaking again starts the stream at the current millisecond.
+    // Nothing at all is written and replies and reports are dropped; commands are still read,
+    // logged, recorded and acted on. Speaking again starts the stream at the millisecond of
+    // the call.
     void setSilent(bool on, const std::string& address = {});
     // Drops the links at once, without a TLS close notify; returns once they are gone.
     void closeConnections(const std::string& address = {});
@@ -85,6 +99,26 @@ public:
     // record when they fit one (16 KiB). The data stream continues without a gap afterwards.
     void injectBytes(const std::string& bytes, const std::string& address = {});
 
+    // Status messages on demand. Each is sent to every link of the selected chassis, queued
+    // like injected bytes; the state it carries is kept, so later complete statuses report it.
+    // Each returns true when at least one chassis took it. A sensor id outside 1 .. sensors
+    // changes and sends nothing, and so does a change that would make the complete status
+    // exceed 2048 bytes (larger flags and LED codes take more bytes).
+    //
+    // A SENSOR_STATE message with the sensor's state and `flags` as error_flags (ERROR when
+    // non-zero, READY when 0, which clears the error).
+    bool setSensorError(std::uint32_t sensorId, std::uint32_t flags,
+                        const std::string& address = {});
+    // A SENSOR_FIELD message with the sensor's field components.
+    bool setSensorField(std::uint32_t sensorId, float x, float y, float z,
+                        const std::string& address = {});
+    // A SENSOR_LED message with the sensor's LED state.
+    bool setSensorLed(std::uint32_t sensorId, std::uint32_t blinkState, std::uint32_t color,
+                      const std::string& address = {});
+    // A PROGRESS message; false when the text would not fit a 2048-byte status.
+    bool sendProgress(std::uint32_t progress, const std::string& message,
+                      const std::string& address = {});
+
     // Observation, for tests. What stopped chassis observed stays readable until start().
     // Links open now (from TCP accept until closed by either side).
     std::size_t openConnections(const std::string& address = {}) const;
@@ -92,7 +126,8 @@ public:
     std::size_t acceptedConnections(const std::string& address = {}) const;
     // Command frames received, in arrival order per chassis, chassis after chassis.
     std::vector<ReceivedCommand> receivedCommands(const std::string& address = {}) const;
-    // The timestamp of the current millisecond of the shared clock.
+    // The timestamp of the current millisecond of the shared clock, without any chassis'
+    // timestamp offset.
     std::uint32_t currentTimestamp() const;
 
 private:

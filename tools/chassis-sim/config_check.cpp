@@ -7,6 +7,7 @@
 #include <set>
 
 #include "chassis_messages.h"
+#include "chassis_state.h"
 #include "frame_codec.h"
 
 namespace chassis_sim {
@@ -64,6 +65,10 @@ std::string checkConfig(const SimConfig& config) {
             return "data type " + std::to_string(type) + " is given twice";
         }
     }
+    if (config.timestampOffsets.size() > config.addresses.size()) {
+        return std::to_string(config.timestampOffsets.size()) + " timestamp offsets given for " +
+               std::to_string(config.addresses.size()) + " chassis";
+    }
     if (config.mainsHz != 50 && config.mainsHz != 60) {
         return "mains frequency must be 50 or 60 Hz, not " + std::to_string(config.mainsHz);
     }
@@ -74,8 +79,8 @@ std::string checkConfig(const SimConfig& config) {
                std::to_string(dataSize) + " bytes, above the 2048-byte frame limit";
     }
     for (std::size_t index = 0; index < config.addresses.size(); ++index) {
-        const std::size_t statusSize =
-            ChassisMessages(config, index).completeStatusPayload().size();
+        const ChassisState state(config, static_cast<std::uint32_t>(index));
+        const std::size_t statusSize = ChassisMessages(config, index).completeStatus(state).size();
         if (statusSize > MAX_RECEIVE_PAYLOAD) {
             return "the complete status of " + config.addresses[index] + " takes " +
                    std::to_string(statusSize) + " bytes, above the 2048-byte frame limit";

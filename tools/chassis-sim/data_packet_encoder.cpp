@@ -29,37 +29,45 @@ constexpr std::size_t kTag = 1;  // every field number here is below 16
 
 }  // namespace
 
+std::size_t DataPacketEncoder::worstCaseSize(std::size_t nameLength, std::uint32_t numSensors,
+                                             const ChannelList& channels) {
+    std::size_t size = kTag + varintSize(0xFFFFFFFFu);   // timestamp
+    size += kTag + varintSize(nameLength) + nameLength;  // chassis_name
+    size += kTag + int32FieldValueSize(numSensors);      // num_sensors
+    for (const SimChannel& channel : channels) {
+        const std::size_t frame = kTag + int32FieldValueSize(channel.sensor) + kTag +
+                                  int32FieldValueSize(channel.datatype) + kTag +
+                                  10;  // val, negative
+        size += kTag + varintSize(frame) + frame;
+    }
+    return size;
+}
+
 std::size_t worstCaseDataPacketSize(const SimConfig& config) {
     std::size_t nameLength = 0;
     const std::string port = ":" + std::to_string(config.port);
     for (const std::string& address : config.addresses) {
         nameLength = std::max(nameLength, address.size() + port.size());
     }
-    std::size_t size = kTag + varintSize(0xFFFFFFFFu);   // timestamp
-    size += kTag + varintSize(nameLength) + nameLength;  // chassis_name
-    size += kTag + int32FieldValueSize(config.sensors);  // num_sensors
-    for (std::uint32_t sensor = 1; sensor <= config.sensors; ++sensor) {
-        for (std::uint32_t type : config.dataTypes) {
-            const std::size_t frame = kTag + int32FieldValueSize(sensor) + kTag +
-                                      int32FieldValueSize(type) + kTag + 10;  // val, negative
-            size += kTag + varintSize(frame) + frame;
-        }
-    }
-    return size;
+    return DataPacketEncoder::worstCaseSize(nameLength, config.sensors,
+                                            ChassisState::initialChannels(config));
 }
 
-DataPacketEncoder::DataPacketEncoder(const SimConfig& config, const std::string& chassisName,
-                                     const SignalGenerator& signal)
+DataPacketEncoder::DataPacketEncoder(const std::string& chassisName, std::uint32_t numSensors,
+                                     const SignalGenerator& signal, const ChannelList& channels)
     : _signal(signal) {
     _packet.set_chassis_name(chassisName);
-    _packet.set_num_sensors(static_cast<std::int32_t>(config.sensors));
-    for (std::uint32_t sensor = 1; sensor <= config.sensors; ++sensor) {
-        for (std::uint32_t type : config.dataTypes) {
-            DataFrame* frame = _packet.add_data();
-            frame->set_sensor(static_cast<std::int32_t>(sensor));
-            frame->set_datatype(static_cast<std::int32_t>(type));
-            frame->set_val(0);
-        }
+    _packet.set_num_sensors(static_cast<std::int32_t>(numSensors));
+    setChannels(channels);
+}
+
+void DataPacketEncoder::setChannels(const ChannelList& channels) {
+    _packet.clear_data();
+    for (const SimChannel& channel : channels) {
+        DataFrame* frame = _packet.add_data();
+        frame->set_sensor(static_cast<std::int32_t>(channel.sensor));
+        frame->set_datatype(static_cast<std::int32_t>(channel.datatype));
+        frame->set_val(0);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -52,7 +53,8 @@ std::string commandName(int cmd) {
 
 }  // namespace
 
-LinkSession::LinkSession(const LinkEnvironment& environment, int fd, std::string peer)
+LinkSession::LinkSession(const LinkEnvironment& environment, int fd, std::string peer,
+                         const ChannelList& channels)
     : _env(environment),
       _peer(std::move(peer)),
       _fd(fd),
@@ -60,7 +62,9 @@ LinkSession::LinkSession(const LinkEnvironment& environment, int fd, std::string
       _assembler([this](int type, const std::uint8_t* payload, std::uint16_t length) {
           onFrame(type, payload, length);
       }),
-      _encoder(*environment.config, environment.messages->name(), *environment.signal) {}
+      _encoder(environment.messages->name(), environment.config->sensors, *environment.signal,
+               channels),
+      _acceptedTick(environment.clock->tickAt(Clock::now())) {}
 
 LinkSession::~LinkSession() {
     stop();
@@ -93,10 +97,10 @@ void LinkSession::wake() {
     }
 }
 
-void LinkSession::enqueue(std::string bytes) {
+void LinkSession::enqueue(std::string bytes, std::shared_ptr<const ChannelList> channels) {
     {
         std::lock_guard<std::mutex> lock(_mutex);
-        _injected.push_back(std::move(bytes));
+        _injected.push_back(Injected{std::move(bytes), std::move(channels)});
     }
     wake();
 }
@@ -107,13 +111,16 @@ void LinkSession::drainWake() {
 }
 
 void LinkSession::takeInjected() {
-    std::vector<std::string> injected;
+    std::vector<Injected> injected;
     {
         std::lock_guard<std::mutex> lock(_mutex);
         injected.swap(_injected);
     }
-    for (std::string& bytes : injected) {
-        _out.appendSealed(std::move(bytes));
+    for (Injected& item : injected) {
+        _out.appendSealed(std::move(item.bytes));
+        if (item.channels) {
+            _encoder.setChannels(*item.channels);
+        }
     }
 }
 
@@ -212,14 +219,17 @@ void LinkSession::onFrame(int type, const std::uint8_t* payload, std::uint16_t l
         _env.onCommand(ReceivedCommand{
             _env.address, cmd, std::string(reinterpret_cast<const char*>(payload), length)});
     }
-    if (_env.switches->silent.load()) {
-        return;  // a silent chassis drops its replies
+    if (!decoded || !_env.answer) {
+        return;
     }
-    if (cmd == CmdPacket::COMPLETE_SYSTEM_STATUS_REQ) {
-        appendFrame(_out.batch(), STATUS_PACKET, _env.messages->completeStatusPayload());
-    } else if (cmd == CmdPacket::STATUS_REQ) {
-        appendFrame(_out.batch(), STATUS_PACKET, _env.messages->statusPayload());
+    // A silent chassis still acts on commands; it only drops what it would send.
+    std::string reply = _env.answer(command);
+    if (!reply.empty() && !_env.switches->silent.load()) {
+        _out.batch().append(reply);  // at most one frame
     }
+    // A report this command caused goes out right behind it, and data packets generated from
+    // now on follow any new channel set.
+    takeInjected();
 }
 
 void LinkSession::serve() {
@@ -241,11 +251,16 @@ void LinkSession::serve() {
         const bool silent = switches.silent.load();
         const bool active = switches.streaming.load() && !silent;
         if (active && !_wasActive) {
-            _nextTick = nowTick;  // (re)start with the current millisecond
+            // A link that existed when the stream was let go on starts at that call's tick,
+            // like every other link the call restarted, even when its handshake ended later;
+            // a link accepted afterwards starts with the current millisecond.
+            const std::uint64_t resumed = switches.resumeTick.load();
+            _nextTick = resumed >= _acceptedTick ? std::min(resumed, nowTick) : nowTick;
         }
         _wasActive = active;
         while (active && _nextTick <= nowTick && _out.pendingBytes() < BACKLOG_LIMIT) {
-            _encoder.appendFrame(_out.batch(), static_cast<std::uint32_t>(_nextTick));
+            _encoder.appendFrame(_out.batch(),
+                                 static_cast<std::uint32_t>(_nextTick) + _env.timestampOffset);
             ++_nextTick;
         }
 

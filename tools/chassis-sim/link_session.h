@@ -3,12 +3,15 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <limits>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "chassis_simulator.h"
+#include "chassis_state.h"
 #include "data_packet_encoder.h"
 #include "frame_codec.h"
 #include "output_queue.h"
@@ -26,6 +29,9 @@ class SimClock;
 struct LinkSwitches {
     std::atomic<bool> streaming{true};  // data packets are generated
     std::atomic<bool> silent{false};    // nothing at all is written, replies are dropped
+    // The tick of the last call that let the stream go on; links that existed then start
+    // there, so every link resumed by one call starts at the same timestamp.
+    std::atomic<std::uint64_t> resumeTick{std::numeric_limits<std::uint64_t>::max()};  // never
 };
 
 // What a link needs from its chassis; everything pointed to outlives the link.
@@ -37,8 +43,12 @@ struct LinkEnvironment {
     const ChassisMessages* messages = nullptr;
     const SignalGenerator* signal = nullptr;
     const LinkSwitches* switches = nullptr;
+    std::uint32_t timestampOffset = 0;  // added to every streamed timestamp
     // Every command frame received, called on the link thread before any reply is queued.
     std::function<void(ReceivedCommand)> onCommand;
+    // The chassis' answer to a decoded command: frames for this link alone. Reports for every
+    // link, this one included, arrive through enqueue() before it returns.
+    std::function<std::string(const CmdPacket&)> answer;
 };
 
 // One accepted TLS link, served by its own thread: the handshake, then a loop that reads
@@ -52,8 +62,9 @@ public:
     static constexpr std::size_t BACKLOG_LIMIT = 64 * 1024;
     static constexpr std::size_t READ_PAUSE_LIMIT = 4 * BACKLOG_LIMIT;
 
-    // Takes ownership of the connected socket `fd`.
-    LinkSession(const LinkEnvironment& environment, int fd, std::string peer);
+    // Takes ownership of the connected socket `fd`; streams `channels` until told otherwise.
+    LinkSession(const LinkEnvironment& environment, int fd, std::string peer,
+                const ChannelList& channels);
     ~LinkSession();
     LinkSession(const LinkSession&) = delete;
     LinkSession& operator=(const LinkSession&) = delete;
@@ -64,7 +75,8 @@ public:
     // Makes the thread look at the switches and the injection queue now.
     void wake();
     // Raw bytes to write into the stream after what is already queued, in their own record.
-    void enqueue(std::string bytes);
+    // With `channels`, data packets generated after the bytes carry that channel set.
+    void enqueue(std::string bytes, std::shared_ptr<const ChannelList> channels = nullptr);
     // The thread has ended (peer gone, error, or stopped).
     bool finished() const { return _finished.load(); }
 
@@ -85,16 +97,22 @@ private:
     std::atomic<bool> _stopRequested{false};
     std::atomic<bool> _finished{false};
 
+    struct Injected {
+        std::string bytes;
+        std::shared_ptr<const ChannelList> channels;  // set when the channel set changes
+    };
+
     std::mutex _mutex;  // guards _injected only; taken after the chassis server's lock
-    std::vector<std::string> _injected;
+    std::vector<Injected> _injected;
 
     // Owned by the link thread alone.
     SSL* _ssl = nullptr;
     OutputQueue _out;
     FrameAssembler _assembler;
     DataPacketEncoder _encoder;
-    std::uint64_t _nextTick = 0;  // the next timestamp to stream
+    std::uint64_t _nextTick = 0;  // the next tick to stream
     bool _wasActive = false;      // streaming on and not silent on the previous pass
+    std::uint64_t _acceptedTick;  // the tick when the link was accepted
 };
 
 }  // namespace chassis_sim

@@ -1,5 +1,6 @@
 #include "sim_console.h"
 
+#include <arpa/inet.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -27,6 +28,57 @@ std::vector<std::string> words(std::string_view line) {
     return result;
 }
 
+// Decimal, or hexadecimal after 0x (error flags are bit masks).
+bool parseUnsigned(const std::string& text, std::uint32_t& out) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* begin = text.data() + (hex ? 2 : 0);
+    const char* end = text.data() + text.size();
+    const auto [stop, ec] = std::from_chars(begin, end, out, hex ? 16 : 10);
+    return ec == std::errc() && stop == end && begin != end;
+}
+
+bool isDottedIpv4(const std::string& text) {
+    in_addr parsed{};
+    return inet_pton(AF_INET, text.c_str(), &parsed) == 1;
+}
+
+std::string applyStatusCommand(ChassisSimulator& simulator, const std::vector<std::string>& w,
+                               bool& ok) {
+    const std::string& name = w[0];
+    if (name == "error") {
+        std::uint32_t sensor = 0;
+        std::uint32_t flags = 0;
+        if (w.size() < 3 || w.size() > 4 || !parseUnsigned(w[1], sensor) ||
+            !parseUnsigned(w[2], flags)) {
+            return "usage: error SENSOR FLAGS [address] (FLAGS decimal or 0x hex; 0 clears)";
+        }
+        const std::string address = w.size() == 4 ? w[3] : std::string();
+        if (!simulator.setSensorError(sensor, flags, address)) {
+            return "error: no sensor " + w[1] + " on " +
+                   (address.empty() ? "any chassis" : address);
+        }
+        ok = true;
+        return "error: sensor " + w[1] + " flags " + w[2] + " sent";
+    }
+    // progress N TEXT... [address]: a last word that is an address names the chassis.
+    std::uint32_t percent = 0;
+    const bool addressed = w.size() >= 3 && isDottedIpv4(w.back());
+    const std::size_t textEnd = addressed ? w.size() - 1 : w.size();
+    if (w.size() < 3 || !parseUnsigned(w[1], percent) || percent > 100 || textEnd < 3) {
+        return "usage: progress N TEXT [address] (N 0 to 100)";
+    }
+    std::string text = w[2];
+    for (std::size_t i = 3; i < textEnd; ++i) {
+        text += " " + w[i];
+    }
+    const std::string address = addressed ? w.back() : std::string();
+    if (!simulator.sendProgress(percent, text, address)) {
+        return "progress: not sent to " + (address.empty() ? "any chassis" : address);
+    }
+    ok = true;
+    return "progress: " + w[1] + "% '" + text + "' sent";
+}
+
 }  // namespace
 
 SimConsole::SimConsole(ChassisSimulator& simulator, ShutdownSignal& shutdown,
@@ -40,6 +92,9 @@ std::string applyConsoleCommand(ChassisSimulator& simulator, std::string_view li
         return "empty command";
     }
     const std::string& name = w[0];
+    if (name == "error" || name == "progress") {
+        return applyStatusCommand(simulator, w, ok);
+    }
     const bool takesCount = name == "oversized";
     const std::size_t addressAt = takesCount ? 2 : 1;
     if (w.size() > addressAt + 1 || (takesCount && w.size() < 2)) {
@@ -79,7 +134,8 @@ std::string applyConsoleCommand(ChassisSimulator& simulator, std::string_view li
     }
     ok = false;
     return "unknown command '" + name +
-           "' (silence, speak, pause, resume, close, malformed, oversized N)";
+           "' (silence, speak, pause, resume, close, malformed, oversized N, error SENSOR FLAGS, "
+           "progress N TEXT)";
 }
 
 void SimConsole::readInput() {

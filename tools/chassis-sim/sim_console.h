@@ -11,9 +11,10 @@ class ChassisSimulator;
 class ShutdownSignal;
 
 // Applies one console command line to the simulator ("pause", "oversized 3000 127.0.0.2",
-// ...): silence, speak, pause, resume, close, malformed and oversized N, each with an optional
-// chassis address (default: every chassis). Returns the line to show and sets `ok` to whether
-// the command was understood.
+// ...): silence, speak, pause, resume, close, malformed, oversized N, error SENSOR FLAGS and
+// progress N TEXT, each with an optional chassis address at the end (default: every chassis).
+// Returns the line to show and sets `ok` to whether the command was understood and carried
+// out.
 std::string applyConsoleCommand(ChassisSimulator& simulator, std::string_view line, bool& ok);
 
 // The foreground loop of the chassis-sim program: waits for a shutdown signal or the end of

@@ -1,5 +1,6 @@
 #include "sim_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -77,12 +78,16 @@ std::string simUsage() {
            "  --mains 50|60        mains frequency of the hum (default 60)\n"
            "  --mode realistic|deterministic   signal (default realistic)\n"
            "  --allow-non-loopback accept addresses outside 127.0.0.0/8\n"
+           "  --timestamp-offset A=N  add N to every timestamp of the chassis on address A\n"
+           "                       (repeatable; default 0)\n"
+           "  --dev-password TEXT  password that enables developer mode (default dev)\n"
            "  --duration SECONDS   stop after this long (default: until SIGINT/SIGTERM)\n"
            "  --quiet              no line per connection and per command\n"
            "  --help               this text\n"
            "\n"
-           "Commands on standard input, one per line, each with an optional address:\n"
-           "  silence | speak | pause | resume | close | malformed | oversized N";
+           "Commands on standard input, one per line, each with an optional address at the end:\n"
+           "  silence | speak | pause | resume | close | malformed | oversized N\n"
+           "  error SENSOR FLAGS (0 clears) | progress N TEXT";
 }
 
 bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options,
@@ -90,6 +95,7 @@ bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options,
     SimConfig& config = options.config;
     std::vector<std::string> addresses;
     std::optional<std::uint32_t> chassisCount;
+    std::vector<std::pair<std::string, std::uint32_t>> offsets;  // address, offset
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
@@ -200,6 +206,23 @@ bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options,
             } else {
                 return bad(text, "realistic or deterministic");
             }
+        } else if (name == "--timestamp-offset") {
+            if (!value(text)) {
+                return false;
+            }
+            const std::size_t equals = text.find('=');
+            std::uint32_t offset = 0;
+            if (equals == std::string::npos || equals == 0 ||
+                !parseNumber<std::uint32_t>(std::string_view(text).substr(equals + 1), 0,
+                                            std::numeric_limits<std::uint32_t>::max(), offset)) {
+                return bad(text, "ADDRESS=N with N from 0 to 4294967295");
+            }
+            offsets.emplace_back(text.substr(0, equals), offset);
+        } else if (name == "--dev-password") {
+            if (!value(text)) {
+                return false;
+            }
+            config.devPassword = text;
         } else if (name == "--duration") {
             std::chrono::milliseconds duration{};
             if (!value(text)) {
@@ -229,6 +252,17 @@ bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options,
         for (std::uint32_t n = 1; n <= chassisCount.value_or(1); ++n) {
             config.addresses.push_back("127.0.0." + std::to_string(n));
         }
+    }
+    config.timestampOffsets.clear();
+    for (const auto& [address, offset] : offsets) {
+        const auto at = std::find(config.addresses.begin(), config.addresses.end(), address);
+        if (at == config.addresses.end()) {
+            error = "--timestamp-offset names " + address + ", which is not a served address";
+            return false;
+        }
+        const auto index = static_cast<std::size_t>(at - config.addresses.begin());
+        config.timestampOffsets.resize(std::max(config.timestampOffsets.size(), index + 1), 0);
+        config.timestampOffsets[index] = offset;
     }
     error = checkConfig(config);
     return error.empty();
