@@ -129,6 +129,19 @@ std::pair<std::uint32_t, std::uint32_t> DeviceMgr::getActiveConnections() {
     return {connected, count};
 }
 
+std::vector<std::string> DeviceMgr::getAbandonedAddresses() {
+    std::lock_guard<std::mutex> lock(_mutex);
+    std::vector<std::string> addresses;
+    for (const auto& [id, name] : _chassisIdToName) {
+        auto chassis = _getChassisByName(name);
+        auto connection = chassis ? chassis->getConnection() : nullptr;
+        if (connection && connection->hasGivenUp()) {
+            addresses.push_back(chassis->getIP());
+        }
+    }
+    return addresses;
+}
+
 void DeviceMgr::resetConnection(std::int32_t id) {
     std::lock_guard<std::mutex> lock(_mutex);
     if (auto chassis = _getChassisById(id)) {

@@ -41,6 +41,9 @@ public:
     void resetConnection(std::int32_t id);
     // Hands serialized command bytes to the chassis' connection.
     void queueCmd(std::int32_t id, std::string bytes);
+    // Addresses of the chassis whose connection gave up for good (its first connect failed),
+    // in chassis-id order: they will never connect.
+    std::vector<std::string> getAbandonedAddresses();
     // Makes `connection` the link of chassis `id` at `address`, as connect does for each
     // address: for tools and tests that build their own links. A replaced connection is
     // stopped outside the lock.
@@ -63,6 +66,25 @@ public:
     // The device list of every chassis that heads a system (system number 1), in name order.
     std::vector<std::vector<DeviceInfoStruct>> getDeviceInfo();
     std::vector<std::shared_ptr<Chassis>> getHosts();
+
+    // --- commands; none returns a result, completions arrive as callbacks ---
+    // Sends the difference between the current and the wanted channels of one sensor (0: the
+    // chassis-level channels): removals first, then every wanted channel.
+    void configureChannelList(std::uint32_t chassisId, std::uint32_t sensorId,
+                              const std::vector<Channel>& wanted);
+    void quickChannelConfig(std::uint32_t chassisId, const std::vector<std::uint32_t>& sensorIds,
+                            const std::vector<std::uint32_t>& dataTypes, std::uint32_t freq);
+    void setClosedLoop(bool on);
+    void sendLogicCommand(const std::vector<SensorSelect>& selection, std::uint32_t logicType);
+    void sendLogicInterruptCommand(const std::vector<SensorSelect>& selection,
+                                   std::uint32_t interruptType);
+    void sendUpdateStartCommand(const std::string& uri);
+    void sendUpdateCommitCommand();
+    void sendRawCmd(std::uint32_t chassisId, std::uint32_t sensorNum,
+                    std::uint32_t registerAddress, std::uint32_t data);
+    void sendOneTimeRead(std::uint32_t chassisId, std::uint32_t sensorNum,
+                         std::uint32_t registerAddress);
+    void setDevMode(bool enable, const std::string& password);
 
     // --- command replies ---
     void handleCmd(std::uint32_t chassisId, const std::shared_ptr<CmdPacket>& packet);

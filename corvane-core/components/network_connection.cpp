@@ -91,6 +91,7 @@ void NetworkConnection::start() {
         [[maybe_unused]] auto n = ::read(_wakeFd, &drained, sizeof drained);
     }
     outLine("Starting network connection");
+    _gaveUp.store(false);
     _running.store(true);
     _thread = std::make_shared<std::thread>(&NetworkConnection::connectionThread, this);
 }
@@ -253,6 +254,7 @@ void NetworkConnection::connectionThread() {
         if (fd < 0) {
             errLine("Failed to connect");
             if (firstAttempt) {
+                _gaveUp.store(true);
                 _running.store(false);
             }
             continue;
@@ -284,6 +286,7 @@ void NetworkConnection::connectionThread() {
         if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
             errLine("Failed to set ioctl");
             _connected.store(false);
+            _gaveUp.store(true);
             _running.store(false);
             SSL_free(ssl);
             ::close(fd);

@@ -47,6 +47,8 @@ public:
     bool isConnected() const { return _connected.load(); }
     // False once stop was called or the thread gave up for good (first connect failed).
     bool isRunning() const { return _running.load(); }
+    // The thread ended by itself (the first connect failed): this chassis is never tried again.
+    bool hasGivenUp() const { return _gaveUp.load(); }
     // Takes a serialized CmdPacket; callable from any thread, connected or not. Queued
     // payloads survive lost links and are sent in order after the next connect.
     void queueCmd(std::string payload);
@@ -95,6 +97,7 @@ private:
     std::size_t _sendOffset = 0;  // bytes of the pending frame already written
 
     std::atomic<bool> _connected{false};
+    std::atomic<bool> _gaveUp{false};
 
     ConnectionTiming _timing;
     std::function<void(std::chrono::milliseconds)> _retryObserver;
