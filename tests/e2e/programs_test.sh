@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the two programs together on a loopback address of this test's own: chassis-sim serves
-# one chassis, live_stream connects to it, asks for the complete status and is stopped by
-# SIGTERM. Usage: programs_test.sh CHASSIS_SIM LIVE_STREAM
+# one chassis; live_stream connects, lists the channels, aligns, fills them, and stops cleanly
+# on SIGTERM and on SIGINT. Usage: programs_test.sh CHASSIS_SIM LIVE_STREAM
 set -uo pipefail
 SIM="$1"
 VIEWER="$2"
@@ -46,18 +46,28 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 SIM_PID=$!
 wait_for "$WORK/sim.out" "chassis-sim: serving $ADDRESS:7777" || fail "simulator did not start"
 
-"$VIEWER" "$ADDRESS" -l 50 >"$WORK/viewer.out" 2>"$WORK/viewer.err" &
-VIEWER_PID=$!
-wait_for "$WORK/viewer.out" "Got SSL connection! With " || fail "no TLS link"
-wait_for "$WORK/viewer.out" "Wrote 6 bytes to $ADDRESS" || fail "complete status request not written"
-wait_for "$WORK/sim.out" "COMPLETE_SYSTEM_STATUS_REQ" || fail "simulator did not receive the request"
+for signal in TERM INT; do
+  "$VIEWER" "$ADDRESS" -l 50 >"$WORK/viewer.out" 2>"$WORK/viewer.err" &
+  VIEWER_PID=$!
+  wait_for "$WORK/viewer.out" "Got SSL connection! With " || fail "no TLS link"
+  wait_for "$WORK/viewer.out" "End of channels" || fail "no channel list"
+  wait_for "$WORK/viewer.out" "Synced on " || fail "streams not aligned"
+  wait_for "$WORK/viewer.out" "Received " || fail "no samples reached the channels"
 
-kill -TERM "$VIEWER_PID"
-wait "$VIEWER_PID"
-STATUS=$?
-VIEWER_PID=""
-[ "$STATUS" -eq 0 ] || fail "live_stream exit status $STATUS"
-[ "$(head -n 1 "$WORK/viewer.out")" = "Using line frequency of 50Hz" ] || fail "first line"
-grep -qF "Connection ended" "$WORK/viewer.out" || fail "link not stopped"
-! grep -q . "$WORK/viewer.err" || fail "unexpected standard error output"
+  kill -$signal "$VIEWER_PID"
+  wait "$VIEWER_PID"
+  STATUS=$?
+  VIEWER_PID=""
+  [ "$STATUS" -eq 0 ] || fail "SIG$signal: live_stream exit status $STATUS"
+  [ "$(head -n 1 "$WORK/viewer.out")" = "Using line frequency of 50Hz" ] || fail "first line"
+  grep -qx "Listing channels" "$WORK/viewer.out" || fail "no channel listing"
+  grep -qx "Chan VT0001-BZ_OL datatype 28 cId: 0 sId: 1 calibration: 1e-15" "$WORK/viewer.out" ||
+    fail "first channel line"
+  grep -qx "Chan VT0002-BZ_CL datatype 50 cId: 0 sId: 2 calibration: 0.0001" "$WORK/viewer.out" ||
+    fail "last channel line"
+  grep -qx "Stopping aggregator" "$WORK/viewer.out" || fail "aggregator not stopped"
+  grep -qx "Connection ended" "$WORK/viewer.out" || fail "link not stopped"
+  ! grep -q . "$WORK/viewer.err" || fail "unexpected standard error output"
+done
+grep -q "COMPLETE_SYSTEM_STATUS_REQ" "$WORK/sim.out" || fail "simulator did not log the request"
 echo "PASS"

@@ -1,12 +1,13 @@
 #include <QApplication>
 #include <QTimer>
 #include <csignal>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "command_line.h"
-#include "data_aggregator.h"
 #include "device_mgr.h"
+#include "live_data_source.h"
 #include "log_line.h"
 #include "signal_quitter.h"
 #include "style_sheet.h"
@@ -28,26 +29,46 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     app.setStyleSheet(loadStyleSheet());
-    const SignalQuitter quitter({SIGINT, SIGTERM});
 
-    // The live data source (30000, 10000) with SetLineFreq, the main window on it, Start and
-    // show take the place of this direct start of the chassis links and the aggregator.
-    auto aggregator = std::make_shared<DataAggregator>();
-    DeviceMgr::GetInstance()->connect(commandLine.addresses, aggregator);
-    aggregator->start();
-    QTimer drain;
-    QObject::connect(&drain, &QTimer::timeout, [&aggregator] {
-        const auto points = aggregator->retrieveAllDataPoints();
-        if (!points.empty()) {
-            outLine("Merged " + std::to_string(points.size()) + " time points of " +
-                    std::to_string(points.back()->frames.size()) + " samples each");
+    // Returns once every chassis is connected and described (Ctrl-C ends the wait).
+    auto live = std::make_shared<LiveDataSource>(30000, 10000, commandLine.addresses);
+    if (!live->GetUnreachable().empty()) {
+        for (const auto& address : live->GetUnreachable()) {
+            errLine("Unable to connect to chassis " + address);
         }
-    });
-    drain.start(1000);
+        DeviceMgr::GetInstance()->disconnect();
+        return 1;
+    }
+    std::shared_ptr<DataSource> source = live;
+    source->SetLineFreq(commandLine.lineFreq);
 
+    // The main window on the source takes the place of this once-a-second report.
+    std::vector<GraphData> records;
+    QTimer report;
+    report.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&report, &QTimer::timeout, [&source, &records] {
+        if (records.empty()) {
+            for (int c = 0; c < source->GetNumChannels(); ++c) {
+                records.emplace_back(2000, Hann);
+                records.back().SetTimestamp(0);  // filled: receives every new sample
+            }
+        }
+        const int received = source->GetData(records);
+        outLine("Received " + std::to_string(received) + " samples per channel on " +
+                std::to_string(records.size()) + " channels");
+    });
+
+    live->Start();
+    const SignalQuitter quitter({SIGINT, SIGTERM});
+    report.start(1000);
     const int status = app.exec();
-    // Stop and join the links' threads now rather than during static destruction.
+
+    report.stop();
+    // The source stops its generator and releases the aggregator; then the links are stopped
+    // and joined here rather than during static destruction.
+    records.clear();
+    source.reset();
+    live.reset();
     DeviceMgr::GetInstance()->disconnect();
-    aggregator->stop();
     return status;
 }

@@ -88,7 +88,7 @@ int DataSource::GetData(std::vector<GraphData>& out) {
 }
 
 void DataSource::Ready() {
-    emit sigDataReady();
+    Q_EMIT sigDataReady();
 }
 
 void DataSource::AddNewSampleCount(int count) {

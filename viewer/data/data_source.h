@@ -51,10 +51,10 @@ public:
     int GetChannelDataType(int channel);
     std::string GetChannelName(int channel);
 
-signals:
+Q_SIGNALS:
     void sigDataReady();
 
-public slots:
+public Q_SLOTS:
     void SetFilter(bool on, FilterType type);
     void SetLPFilter(int val);
     void SetHPFilter(int val);
