@@ -80,8 +80,8 @@ public:
                                    std::uint32_t interruptType);
     void sendUpdateStartCommand(const std::string& uri);
     void sendUpdateCommitCommand();
-    void sendRawCmd(std::uint32_t chassisId, std::uint32_t sensorNum,
-                    std::uint32_t registerAddress, std::uint32_t data);
+    void sendRawCmd(std::uint32_t chassisId, std::uint32_t sensorNum, std::uint32_t registerAddress,
+                    std::uint32_t data);
     void sendOneTimeRead(std::uint32_t chassisId, std::uint32_t sensorNum,
                          std::uint32_t registerAddress);
     void setDevMode(bool enable, const std::string& password);

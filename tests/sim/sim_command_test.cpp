@@ -331,26 +331,42 @@ TEST(SimCommands, DevModeRequestIsAnsweredWithValidityAndTheRequestedState) {
     }
 }
 
-// A write echoes the value, a read reports 65536 * sensor + register; the commands that only
-// get recorded cause no frame at all.
+// Each card has a register file: a write is kept and echoed, a read reports the written value
+// or, for a register never written, 65536 * sensor + register. A slot without a card is
+// answered with 0 and keeps nothing. Commands that only get recorded, or lack what they would
+// act on, cause no frame at all.
 TEST(SimCommands, RegisterAccessesAreAnsweredAndOtherCommandsOnlyRecorded) {
-    ChassisSimulator sim(deterministicConfig({"127.0.45.7"}));
+    ChassisSimulator sim(deterministicConfig({"127.0.45.7"}));  // 16 cards
     ASSERT_TRUE(sim.start());
     TlsTestClient client;
     ASSERT_TRUE(client.connect("127.0.45.7"));
 
+    constexpr auto WRITE = CmdPacket::RAW_CMD;
+    constexpr auto READ = CmdPacket::ONE_TIME_READ_REQ;
     struct Case {
+        const char* name;
         CmdPacket::EnumCmdType cmd;
         std::uint32_t sensor, reg, data, expected;
     };
     const std::vector<Case> cases = {
-        {CmdPacket::RAW_CMD, 3, 0x1234, 0xCAFE, 0xCAFE},
-        {CmdPacket::RAW_CMD, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF},
-        {CmdPacket::ONE_TIME_READ_REQ, 5, 0x20, 0, 0x00050020},
-        {CmdPacket::ONE_TIME_READ_REQ, 0x10002, 0x30004, 0, 0x00020004},
+        {"never written", READ, 3, 0x1234, 0, 0x00031234},
+        {"write", WRITE, 3, 0x1234, 0xCAFE, 0xCAFE},
+        {"read back", READ, 3, 0x1234, 0, 0xCAFE},
+        {"neighbour register untouched", READ, 3, 0x1235, 0, 0x00031235},
+        {"same register of another card untouched", READ, 5, 0x1234, 0, 0x00051234},
+        {"the read's data field is ignored", READ, 3, 0x1234, 7, 0xCAFE},
+        {"overwrite with 0", WRITE, 3, 0x1234, 0, 0},
+        {"0 is kept, not the default", READ, 3, 0x1234, 0, 0},
+        {"largest values", WRITE, 16, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF},
+        {"largest values read back", READ, 16, 0xFFFFFFFF, 0, 0xFFFFFFFF},
+        {"slot 0 write", WRITE, 0, 0, 0xFFFFFFFF, 0},
+        {"slot 0 read", READ, 0, 0, 0, 0},
+        {"empty slot write", WRITE, 17, 0x20, 5, 0},
+        {"empty slot not kept", READ, 17, 0x20, 0, 0},
+        {"far beyond the slots", READ, 0x10002, 0x30004, 0, 0},
     };
     for (const Case& test : cases) {
-        SCOPED_TRACE(CmdPacket_EnumCmdType_Name(test.cmd) + " " + std::to_string(test.sensor));
+        SCOPED_TRACE(test.name);
         CmdPacket packet;
         packet.set_cmd(test.cmd);
         RawCommand* raw = packet.mutable_raw_cmd();
@@ -367,10 +383,23 @@ TEST(SimCommands, RegisterAccessesAreAnsweredAndOtherCommandsOnlyRecorded) {
         EXPECT_EQ(reply->raw_cmd().sensor_num(), test.sensor);
         EXPECT_EQ(reply->raw_cmd().register_address(), test.reg);
         EXPECT_EQ(reply->raw_cmd().data(), test.expected);
-        if (test.cmd == CmdPacket::ONE_TIME_READ_REQ) {
-            EXPECT_EQ(chassis_sim::registerReadValue(test.sensor, test.reg), test.expected);
-        }
     }
+    EXPECT_EQ(chassis_sim::registerReadValue(3, 0x1234), 0x00031234u);
+    EXPECT_EQ(chassis_sim::registerReadValue(0x10002, 0x30004), 0x00020004u);
+
+    // The register file belongs to the chassis, not to the link.
+    TlsTestClient later;
+    ASSERT_TRUE(later.connect("127.0.45.7"));
+    CmdPacket read;
+    read.set_cmd(READ);
+    read.mutable_raw_cmd()->set_all_sensors(false);
+    read.mutable_raw_cmd()->set_sensor_num(16);
+    read.mutable_raw_cmd()->set_register_address(0xFFFFFFFF);
+    read.mutable_raw_cmd()->set_data(0);
+    ASSERT_TRUE(later.sendFrame(CMD_PACKET, read.SerializeAsString()));
+    const auto kept = nextReply(later);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->raw_cmd().data(), 0xFFFFFFFFu);
 
     const std::vector<CmdPacket::EnumCmdType> recordedOnly = {
         CmdPacket::SYNC_CMD_REQ, CmdPacket::LOGIC_REQ, CmdPacket::LOGIC_INTERRUPT_REQ,
@@ -391,6 +420,7 @@ TEST(SimCommands, RegisterAccessesAreAnsweredAndOtherCommandsOnlyRecorded) {
     std::vector<int> expected(cases.size());
     std::transform(cases.begin(), cases.end(), expected.begin(),
                    [](const Case& c) { return static_cast<int>(c.cmd); });
+    expected.push_back(READ);  // from the later link
     expected.insert(expected.end(), recordedOnly.begin(), recordedOnly.end());
     expected.push_back(CmdPacket::STATUS_REQ);
     EXPECT_EQ(recorded, expected);

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <thread>
 
 #include "chassis_simulator.h"
@@ -26,16 +27,22 @@ namespace {
 // The program under test, started with pipes for its standard input and error.
 class Program {
 public:
-    explicit Program(const std::vector<std::string>& args) {
+    // With `captureOutput`, standard output is kept for outputLine() instead of shown.
+    explicit Program(const std::vector<std::string>& args, bool captureOutput = false) {
         int input[2];
         int errors[2];
-        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(errors, O_CLOEXEC) != 0) {
+        int output[2] = {-1, -1};
+        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(errors, O_CLOEXEC) != 0 ||
+            (captureOutput && ::pipe2(output, O_CLOEXEC) != 0)) {
             return;
         }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
+        if (captureOutput) {
+            posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        }
         std::vector<std::string> argv = {CHASSIS_SIM_PROGRAM};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> pointers;
@@ -50,8 +57,12 @@ public:
         posix_spawn_file_actions_destroy(&actions);
         ::close(input[0]);
         ::close(errors[1]);
+        if (captureOutput) {
+            ::close(output[1]);
+        }
         _input = input[1];
         _errors = errors[0];
+        _output = output[0];
     }
 
     ~Program() {
@@ -61,6 +72,9 @@ public:
         }
         ::close(_input);
         ::close(_errors);
+        if (_output >= 0) {
+            ::close(_output);
+        }
     }
 
     bool started() const { return _pid > 0; }
@@ -97,10 +111,36 @@ public:
         return text;
     }
 
+    // The next line of captured standard output, waiting at most `timeout`; empty at its end.
+    std::optional<std::string> outputLine(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            if (const std::size_t end = _outputText.find('\n'); end != std::string::npos) {
+                std::string line = _outputText.substr(0, end);
+                _outputText.erase(0, end + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd readable{_output, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0) {
+                return std::nullopt;
+            }
+            char chunk[512];
+            const ssize_t n = ::read(_output, chunk, sizeof chunk);
+            if (n <= 0) {
+                return std::nullopt;
+            }
+            _outputText.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+
 private:
     pid_t _pid = -1;
     int _input = -1;
     int _errors = -1;
+    int _output = -1;
+    std::string _outputText;  // read, not yet returned as lines
     std::optional<int> _status;
 };
 
@@ -118,7 +158,8 @@ TEST(SimProgram, OptionsBuildTheConfiguration) {
     std::string error;
     ASSERT_TRUE(chassis_sim::parseSimOptions(
         {"--chassis", "3", "--port=7000", "--slots", "8", "--sensors", "4", "--types", "28,50,7",
-         "--mains", "50", "--mode", "deterministic", "--duration", "1.5", "--quiet"},
+         "--mains", "50", "--mode", "deterministic", "--duration", "1.5", "--step-ms", "5",
+         "--quiet"},
         options, error))
         << error;
     const chassis_sim::SimConfig& config = options.config;
@@ -130,6 +171,7 @@ TEST(SimProgram, OptionsBuildTheConfiguration) {
     EXPECT_EQ(config.mainsHz, 50);
     EXPECT_EQ(config.mode, chassis_sim::SignalMode::Deterministic);
     EXPECT_EQ(options.duration, std::chrono::milliseconds(1500));
+    EXPECT_EQ(config.stepInterval, std::chrono::milliseconds(5));
     EXPECT_FALSE(config.log);
     EXPECT_TRUE(config.timestampOffsets.empty());
     EXPECT_EQ(config.devPassword, "dev");
@@ -150,6 +192,11 @@ TEST(SimProgram, OptionsBuildTheConfiguration) {
     EXPECT_EQ(defaults.config.port, 7777);
     EXPECT_FALSE(defaults.duration);
     EXPECT_TRUE(defaults.config.log);
+    EXPECT_EQ(defaults.config.stepInterval, std::chrono::milliseconds(200));
+
+    SimOptions immediate;
+    ASSERT_TRUE(chassis_sim::parseSimOptions({"--step-ms=0"}, immediate, error));
+    EXPECT_EQ(immediate.config.stepInterval, std::chrono::milliseconds(0));
 }
 
 TEST(SimProgram, BadOptionsAreRefusedWithAReason) {
@@ -176,6 +223,10 @@ TEST(SimProgram, BadOptionsAreRefusedWithAReason) {
         {"--timestamp-offset", "127.0.0.1=-1"},
         {"--timestamp-offset", "127.0.0.1=4294967296"},
         {"--dev-password"},
+        {"--step-ms", "-1"},
+        {"--step-ms", "60001"},
+        {"--step-ms", "0.5"},
+        {"--step-ms"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(testing::PrintToString(args));
@@ -321,4 +372,34 @@ TEST(SimProgram, RunsTakesCommandsAndStopsOnSignal) {
     Program timed({"--address", "127.0.43.2", "--duration", "0.2", "--quiet"});
     ASSERT_TRUE(timed.started());
     EXPECT_EQ(timed.exitCode(5s), 0);
+}
+
+// The program announces its clock epoch in Unix milliseconds, right after the serving line,
+// so another process can tell the age of a sample: it lies between the launch and the line.
+TEST(SimProgram, AnnouncesTheClockEpochAfterServing) {
+    const auto unixMs = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const std::int64_t launched = unixMs();
+    Program program({"--address", "127.0.48.20", "--sensors", "1", "--types", "28", "--quiet"},
+                    true);
+    ASSERT_TRUE(program.started());
+    const auto serving = program.outputLine(5s);
+    ASSERT_TRUE(serving);
+    EXPECT_EQ(*serving, "chassis-sim: serving 127.0.48.20:7777");
+    const auto epochLine = program.outputLine(5s);
+    const std::int64_t seen = unixMs();
+    ASSERT_TRUE(epochLine);
+    const std::string prefix = "chassis-sim: clock epoch ";
+    ASSERT_TRUE(epochLine->starts_with(prefix)) << *epochLine;
+    const std::string digits = epochLine->substr(prefix.size());
+    std::int64_t epoch = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), epoch);
+    ASSERT_TRUE(ec == std::errc() && end == digits.data() + digits.size()) << digits;
+    EXPECT_GE(epoch, launched - 1);
+    EXPECT_LE(epoch, seen + 1);
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.exitCode(5s), 0);
 }

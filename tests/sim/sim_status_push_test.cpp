@@ -185,9 +185,9 @@ TEST(SimStatusPush, FieldLedAndProgressMessagesCarryTheirPartsAndRequiredFields)
     EXPECT_FALSE(sim.setSensorLed(0, 0, 0));
 }
 
-// Large flags take more bytes; a change the complete status could no longer carry within
-// 2048 bytes is refused, so every status still fits.
-TEST(SimStatusPush, CardChangesThatWouldOverflowTheCompleteStatusAreRefused) {
+// Large flags and LED codes take more bytes. They are never refused: the complete status keeps
+// within 2048 bytes, and what no longer fits it follows in messages of its own.
+TEST(SimStatusPush, LargeCardValuesMoveCardEntriesOutOfTheCompleteStatus) {
     SimConfig config = quietConfig({"127.0.46.4"}, 16);
     config.slots = 16;
     config.dataTypes = {28, 50, 14, 7};  // a complete status close to the limit already
@@ -196,28 +196,49 @@ TEST(SimStatusPush, CardChangesThatWouldOverflowTheCompleteStatusAreRefused) {
     TlsTestClient client;
     ASSERT_TRUE(client.connect("127.0.46.4"));
 
-    std::map<std::uint32_t, std::uint32_t> accepted;
-    bool refused = false;
+    // Before: everything in the one message.
+    auto frames = sim_test::completeStatusWithFollowUps(client);
+    ASSERT_EQ(frames.size(), 1u);
+    auto complete = sim_test::asStatusPacket(frames[0]);
+    ASSERT_TRUE(complete);
+    EXPECT_EQ(complete->sensor_state_size(), 16);
+
+    std::map<std::uint32_t, std::uint32_t> raised;
     for (std::uint32_t sensor = 1; sensor <= 16; ++sensor) {
-        if (sim.setSensorError(sensor, 0xFFFFFFFF)) {
-            accepted[sensor] = 0xFFFFFFFF;
-        } else {
-            refused = true;
+        ASSERT_TRUE(sim.setSensorError(sensor, 0xFFFFFFFF - sensor));
+        ASSERT_TRUE(sim.setSensorLed(sensor, 0xFFFFFFFF, 0xFFFFFFFF));
+        raised[sensor] = 0xFFFFFFFF - sensor;
+    }
+    for (int n = 0; n < 32; ++n) {
+        ASSERT_TRUE(client.waitFor(
+            [](const ReceivedFrame& f) {
+                return isStatusOfType(f, StatusPacket::SENSOR_STATE) ||
+                       isStatusOfType(f, StatusPacket::SENSOR_LED);
+            },
+            5s));
+    }
+
+    frames = sim_test::completeStatusWithFollowUps(client);
+    ASSERT_GT(frames.size(), 1u);
+    complete = sim_test::asStatusPacket(frames[0]);
+    ASSERT_TRUE(complete);
+    EXPECT_EQ(complete->sensor_status_size(), 16);
+    EXPECT_EQ(complete->sensor_config_size(), 64);
+    EXPECT_EQ(
+        complete->sensor_state_size() + complete->sensor_field_size() + complete->sensor_led_size(),
+        0);
+    std::map<std::uint32_t, std::uint32_t> flags;
+    std::map<std::uint32_t, std::uint32_t> colours;
+    for (const ReceivedFrame& frame : frames) {
+        EXPECT_LE(frame.payload.size(), MAX_RECEIVE_PAYLOAD);
+        const auto status = sim_test::asStatusPacket(frame);
+        ASSERT_TRUE(status);
+        flags.merge(flagsOf(*status));
+        for (const SensorLed& led : status->sensor_led()) {
+            colours[led.sensor_id()] = led.color();
         }
     }
-    EXPECT_TRUE(refused);
-    EXPECT_FALSE(accepted.empty());
-    for (std::size_t n = 0; n < accepted.size(); ++n) {
-        ASSERT_TRUE(nextStatus(client, StatusPacket::SENSOR_STATE));
-    }
-    const auto frame = [&] {
-        EXPECT_TRUE(client.sendCommand(CmdPacket::COMPLETE_SYSTEM_STATUS_REQ));
-        return client.waitFor([](const ReceivedFrame& f) { return f.type == STATUS_PACKET; }, 5s);
-    }();
-    ASSERT_TRUE(frame);
-    EXPECT_LE(frame->payload.size(), MAX_RECEIVE_PAYLOAD);
-    const auto complete = sim_test::asStatusPacket(*frame);
-    ASSERT_TRUE(complete);
-    EXPECT_EQ(complete->type(), StatusPacket::COMPLETE_SYSTEM_STATUS);
-    EXPECT_EQ(flagsOf(*complete), accepted);
+    EXPECT_EQ(flags, raised);
+    EXPECT_EQ(colours.size(), 16u);
+    EXPECT_EQ(colours[16], 0xFFFFFFFFu);
 }

@@ -256,6 +256,25 @@ std::optional<StatusPacket> requestStatus(TlsTestClient& client, CmdPacket::Enum
     return frame ? asStatusPacket(*frame) : std::nullopt;
 }
 
+std::vector<ReceivedFrame> completeStatusWithFollowUps(TlsTestClient& client) {
+    if (!client.sendCommand(CmdPacket::COMPLETE_SYSTEM_STATUS_REQ) ||
+        !client.sendCommand(CmdPacket::STATUS_REQ)) {
+        return {};
+    }
+    std::vector<ReceivedFrame> frames;
+    const auto end = client.waitFor(
+        [&frames](const ReceivedFrame& f) {
+            if (isStatusOfType(f, StatusPacket::COMPLETE_SYSTEM_STATUS) ||
+                (!frames.empty() && f.type == STATUS_PACKET &&
+                 !isStatusOfType(f, StatusPacket::STATUS))) {
+                frames.push_back(f);
+            }
+            return !frames.empty() && isStatusOfType(f, StatusPacket::STATUS);
+        },
+        std::chrono::seconds(5));
+    return end ? frames : std::vector<ReceivedFrame>{};
+}
+
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (!condition()) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "net-protocol.pb.h"
 
@@ -78,6 +79,11 @@ bool isStatusOfType(const ReceivedFrame& frame, StatusPacket::EnumStatusType typ
 // Sends `cmd` and waits for the status of type `answer`, dropping other frames.
 std::optional<StatusPacket> requestStatus(TlsTestClient& client, CmdPacket::EnumCmdType cmd,
                                           StatusPacket::EnumStatusType answer);
+
+// The complete status and the status messages that come with it, as frames in arrival order:
+// sends COMPLETE_SYSTEM_STATUS_REQ and then STATUS_REQ, and keeps every status frame from the
+// complete status up to the STATUS answer, which is left out. Empty on time-out.
+std::vector<ReceivedFrame> completeStatusWithFollowUps(TlsTestClient& client);
 
 // Polls `condition` until it holds or `timeout` passes.
 bool eventually(const std::function<bool()>& condition,

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "frame_codec.h"
@@ -19,8 +20,10 @@ namespace chassis_sim {
 
 namespace {
 
+using Clock = ChassisSequences::Clock;
+
 // Longest accept wait; finished links are collected at least this often.
-constexpr int ACCEPT_POLL_MS = 100;
+constexpr auto ACCEPT_POLL = std::chrono::milliseconds(100);
 constexpr int SEND_BUFFER_BYTES = 64 * 1024;
 
 std::string peerText(const sockaddr_in& peer) {
@@ -37,7 +40,8 @@ ChassisServer::ChassisServer(const SimConfig& config, std::size_t index, SSL_CTX
       _messages(config, index),
       _signal(config, static_cast<std::uint32_t>(index)),
       _state(config, static_cast<std::uint32_t>(index)),
-      _responder(_config, config.addresses.at(index), _messages, _state) {
+      _sequences(_config, config.addresses.at(index), _messages, _state),
+      _responder(_config, config.addresses.at(index), _messages, _state, _sequences) {
     _environment.config = &_config;
     _environment.address = config.addresses.at(index);
     _environment.tls = tls;
@@ -104,10 +108,7 @@ void ChassisServer::start() {
 
 void ChassisServer::stop() {
     _running.store(false);
-    if (_wakeFd >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(_wakeFd, &one, sizeof one);
-    }
+    wakeTimer();
     if (_thread.joinable()) {
         _thread.join();
     }
@@ -118,13 +119,50 @@ void ChassisServer::stop() {
     closeConnections();
 }
 
+void ChassisServer::wakeTimer() {
+    if (_wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(_wakeFd, &one, sizeof one);
+    }
+}
+
 void ChassisServer::acceptLoop() {
     while (_running.load()) {
-        pollfd fds[2] = {{_listenFd, POLLIN, 0}, {_wakeFd, POLLIN, 0}};
-        if (::poll(fds, 2, ACCEPT_POLL_MS) > 0 && (fds[0].revents & POLLIN) != 0) {
-            acceptPending();
+        auto deadline = Clock::now() + ACCEPT_POLL;
+        {
+            std::lock_guard<std::mutex> lock(_mutex);
+            if (const auto due = _sequences.nextDue(); due && *due < deadline) {
+                deadline = *due;
+            }
         }
+        const auto left = std::max(deadline - Clock::now(), Clock::duration::zero());
+        const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec timeout{static_cast<time_t>(nanos / 1000000000),
+                               static_cast<long>(nanos % 1000000000)};
+        pollfd fds[2] = {{_listenFd, POLLIN, 0}, {_wakeFd, POLLIN, 0}};
+        if (::ppoll(fds, 2, &timeout, nullptr) > 0) {
+            if ((fds[1].revents & POLLIN) != 0) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] auto n = ::read(_wakeFd, &count, sizeof count);
+            }
+            if ((fds[0].revents & POLLIN) != 0) {
+                acceptPending();
+            }
+        }
+        runDueSteps();
         reapFinished();
+    }
+}
+
+void ChassisServer::runDueSteps() {
+    std::lock_guard<std::mutex> lock(_mutex);
+    const std::string frames = _sequences.advance(Clock::now());
+    // Step reports are replies to the command that started them: a silent chassis drops them.
+    if (frames.empty() || _switches.silent.load()) {
+        return;
+    }
+    for (auto& session : _sessions) {
+        session->enqueue(frames);
     }
 }
 
@@ -214,7 +252,11 @@ void ChassisServer::enqueue(const std::string& bytes) {
 
 std::string ChassisServer::answer(const CmdPacket& command) {
     std::lock_guard<std::mutex> lock(_mutex);
+    const auto dueBefore = _sequences.nextDue();
     CommandOutcome outcome = _responder.respond(command);
+    if (_sequences.nextDue() != dueBefore) {
+        wakeTimer();  // the timer's wait was set for the old schedule
+    }
     if (!outcome.report.empty() || outcome.channelsChanged) {
         // Reports are replies: a silent chassis drops them, but its links still switch sets.
         const std::string report = _switches.silent.load() ? std::string() : outcome.report;
@@ -241,16 +283,9 @@ bool ChassisServer::changeCard(std::uint32_t sensorId,
     if (!_state.hasSensor(sensorId)) {
         return false;
     }
-    const SensorCondition before = _state.sensor(sensorId);
+    // The complete status stays within a frame whatever the card reports: what does not fit
+    // it is sent in messages of its own.
     change(_state.sensor(sensorId));
-    // Larger flags or LED codes take more varint bytes; every status must still fit a frame.
-    if (const std::size_t size = _messages.completeStatus(_state).size();
-        size > MAX_RECEIVE_PAYLOAD) {
-        _state.sensor(sensorId) = before;
-        errLine(address() + ": change of sensor " + std::to_string(sensorId) +
-                " refused: the complete status would take " + std::to_string(size) + " bytes");
-        return false;
-    }
     sendToAllLocked((_messages.*message)(_state, sensorId));
     return true;
 }
@@ -284,11 +319,11 @@ bool ChassisServer::setSensorLed(std::uint32_t sensorId, std::uint32_t blinkStat
 }
 
 bool ChassisServer::sendProgress(std::uint32_t percent, const std::string& text) {
-    const std::string payload = _messages.progress(percent, text);
+    std::lock_guard<std::mutex> lock(_mutex);
+    const std::string payload = _messages.progress(_state, percent, text);
     if (payload.size() > MAX_RECEIVE_PAYLOAD) {
         return false;
     }
-    std::lock_guard<std::mutex> lock(_mutex);
     sendToAllLocked(payload);
     return true;
 }

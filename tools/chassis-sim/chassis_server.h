@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "chassis_messages.h"
+#include "chassis_sequences.h"
 #include "chassis_simulator.h"
 #include "chassis_state.h"
 #include "command_responder.h"
@@ -23,8 +24,9 @@ class SimClock;
 
 // One simulated chassis: a listener on its address and port, an accept thread, and one
 // LinkSession per accepted link. It holds the chassis' state (channel set, closed loop, card
-// conditions) and fault switches, answers the commands its links decode, and keeps the record
-// of the commands they received.
+// conditions, running sequences) and fault switches, answers the commands its links decode,
+// and keeps the record of the commands they received. The accept thread is also the chassis'
+// timer: it applies the sequence steps as they fall due and sends their reports.
 class ChassisServer {
 public:
     // Links beyond this many at once are closed right after accept.
@@ -54,8 +56,7 @@ public:
     void enqueue(const std::string& bytes);
 
     // Change the card's condition and send it in a status message to every link; false, with
-    // nothing changed, for a sensor id that is not a card or when the complete status would
-    // no longer fit a frame.
+    // nothing changed, for a sensor id that is not a card.
     bool setSensorError(std::uint32_t sensorId, std::uint32_t flags);
     bool setSensorField(std::uint32_t sensorId, float x, float y, float z);
     bool setSensorLed(std::uint32_t sensorId, std::uint32_t blinkState, std::uint32_t color);
@@ -69,6 +70,8 @@ public:
 private:
     void acceptLoop();
     void acceptPending();
+    void runDueSteps();
+    void wakeTimer();
     void reapFinished();
     void record(ReceivedCommand command);
     void wakeAll();
@@ -83,8 +86,9 @@ private:
     SimConfig _config;
     ChassisMessages _messages;
     SignalGenerator _signal;
-    ChassisState _state;  // guarded by _mutex
-    CommandResponder _responder;
+    ChassisState _state;          // guarded by _mutex
+    ChassisSequences _sequences;  // guarded by _mutex
+    CommandResponder _responder;  // guarded by _mutex
     LinkSwitches _switches;
     LinkEnvironment _environment;
 
@@ -94,8 +98,8 @@ private:
     std::atomic<bool> _running{false};
     std::atomic<std::size_t> _accepted{0};
 
-    // Guards _sessions, _commands and _state. Taken before a session's own lock; never held
-    // while a session is joined.
+    // Guards _sessions, _commands, _state, _sequences and _responder. Taken before a session's own
+    // lock; never held while a session is joined.
     mutable std::mutex _mutex;
     std::vector<std::unique_ptr<LinkSession>> _sessions;
     std::deque<ReceivedCommand> _commands;

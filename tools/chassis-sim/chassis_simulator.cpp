@@ -216,4 +216,8 @@ std::uint32_t ChassisSimulator::currentTimestamp() const {
     return _impl->clock.currentTimestamp();
 }
 
+std::int64_t ChassisSimulator::epochUnixMs() const {
+    return _impl->clock.epochUnixMs();
+}
+
 }  // namespace chassis_sim

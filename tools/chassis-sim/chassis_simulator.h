@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,6 +36,8 @@ struct SimConfig {
     std::vector<std::uint32_t> timestampOffsets;
     // The password that switches developer mode on. Empty accepts any non-empty password.
     std::string devPassword = "dev";
+    // Time between the steps of a logic sequence or an update (first step at the command).
+    std::chrono::milliseconds stepInterval{200};
 };
 
 // The sample value of deterministic mode, an exact integer function:
@@ -44,7 +47,8 @@ struct SimConfig {
 std::int32_t deterministicValue(std::uint32_t chassis, std::uint32_t sensor, std::uint32_t dataType,
                                 std::uint32_t timestamp);
 
-// The register content a ONE_TIME_READ_REQ reports, a fixed function of its address:
+// The content of a card register that was never written, which ONE_TIME_READ_REQ reports
+// until a RAW_CMD writes it; a fixed function of its address:
 //   65536 * (sensor % 65536) + (registerAddress % 65536)
 std::uint32_t registerReadValue(std::uint32_t sensor, std::uint32_t registerAddress);
 
@@ -60,10 +64,12 @@ struct ReceivedCommand {
 
 // A TLS server per chassis address on `port`, playing the chassis' part of the link: frames
 // of a 16-bit big-endian type and length; answers status requests, applies CONFIG_LIST and
-// CLOSED_LOOP_REQ to the chassis, answers DEV_MODE_REQ, RAW_CMD and ONE_TIME_READ_REQ;
-// streams one DataPacket per millisecond, paced by an absolute clock shared by every chassis
-// of the simulator, so all chassis stamp the same instant with the same timestamp (plus the
-// chassis' timestamp offset) and no timestamp is ever skipped.
+// CLOSED_LOOP_REQ to the chassis, answers DEV_MODE_REQ, keeps a register file per card for
+// RAW_CMD and ONE_TIME_READ_REQ, runs logic sequences (LOGIC_REQ, LOGIC_INTERRUPT_REQ) and
+// the update flow (UPDATE, UPDATE_COMMIT) with timed status reports; streams one DataPacket
+// per millisecond, paced by an absolute clock shared by every chassis of the simulator, so
+// all chassis stamp the same instant with the same timestamp (plus the chassis' timestamp
+// offset) and no timestamp is ever skipped.
 class ChassisSimulator {
 public:
     explicit ChassisSimulator(SimConfig config);
@@ -102,8 +108,7 @@ public:
     // Status messages on demand. Each is sent to every link of the selected chassis, queued
     // like injected bytes; the state it carries is kept, so later complete statuses report it.
     // Each returns true when at least one chassis took it. A sensor id outside 1 .. sensors
-    // changes and sends nothing, and so does a change that would make the complete status
-    // exceed 2048 bytes (larger flags and LED codes take more bytes).
+    // changes and sends nothing.
     //
     // A SENSOR_STATE message with the sensor's state and `flags` as error_flags (ERROR when
     // non-zero, READY when 0, which clears the error).
@@ -129,6 +134,10 @@ public:
     // The timestamp of the current millisecond of the shared clock, without any chassis'
     // timestamp offset.
     std::uint32_t currentTimestamp() const;
+    // The clock's epoch as Unix wall-clock milliseconds, taken at start(): timestamp t (less
+    // the chassis' offset) is due at epochUnixMs() + t, so another process on this machine
+    // can tell the age of a sample from its timestamp.
+    std::int64_t epochUnixMs() const;
 
 private:
     struct Impl;

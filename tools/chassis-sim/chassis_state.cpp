@@ -14,6 +14,11 @@ float fieldSteps(std::uint32_t sensor, std::uint32_t chassis, std::uint32_t a, s
 
 }  // namespace
 
+SensorState::EnumStateType reportedState(const SensorCondition& card) {
+    return card.errorFlags != 0 && card.state == SensorState::READY ? SensorState::ERROR
+                                                                    : card.state;
+}
+
 ChassisState::ChassisState(const SimConfig& config, std::uint32_t chassisIndex)
     : _channels(std::make_shared<const ChannelList>(initialChannels(config))),
       _sensors(config.sensors) {

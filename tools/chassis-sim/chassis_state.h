@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "chassis_simulator.h"
+#include "net-protocol.pb.h"
 
 namespace chassis_sim {
 
@@ -27,13 +28,22 @@ struct SensorCondition {
     float fieldZ = 0.0f;
     std::uint32_t ledBlinkState = 0;
     std::uint32_t ledColor = 0;
+    // Where logic commands have brought the card; READY at start.
+    SensorState::EnumStateType state = SensorState::READY;
 };
 
+// The state a card reports: a raised error shows as ERROR where the card would be READY; the
+// steps of a logic sequence show as they are, the error travelling in the entry's flags.
+SensorState::EnumStateType reportedState(const SensorCondition& card);
+
 // The changeable side of one chassis, shared by all its links: the channel set, the
-// closed-loop state and the condition of each card. Not thread-safe; the chassis server
-// guards it with its lock.
+// closed-loop state, the system status and version, and the condition of each card. Not
+// thread-safe; the chassis server guards it with its lock.
 class ChassisState {
 public:
+    static constexpr const char* INITIAL_VERSION = "1.4.2-sim";
+    // What a committed update reports; the longest version a chassis can report.
+    static constexpr const char* UPDATED_VERSION = "1.4.2-sim-updated";
     static constexpr std::uint32_t DEFAULT_RATE = 1000;
     static constexpr std::uint32_t DEFAULT_LED_BLINK = 0;  // steady
     static constexpr std::uint32_t DEFAULT_LED_COLOR = 1;
@@ -58,6 +68,11 @@ public:
     bool closedLoop() const { return _closedLoop; }
     void setClosedLoop(bool on) { _closedLoop = on; }
 
+    StatusPacket::EnumSystemStatus systemStatus() const { return _systemStatus; }
+    void setSystemStatus(StatusPacket::EnumSystemStatus status) { _systemStatus = status; }
+    const std::string& version() const { return _version; }
+    void setVersion(std::string version) { _version = std::move(version); }
+
     // Cards sit in slots 1 .. sensorCount(); the slot number is the sensor id.
     std::uint32_t sensorCount() const { return static_cast<std::uint32_t>(_sensors.size()); }
     bool hasSensor(std::uint32_t id) const { return id >= 1 && id <= _sensors.size(); }
@@ -68,6 +83,8 @@ public:
 private:
     std::shared_ptr<const ChannelList> _channels;
     bool _closedLoop = false;
+    StatusPacket::EnumSystemStatus _systemStatus = StatusPacket::RUNNING;
+    std::string _version = INITIAL_VERSION;
     std::vector<SensorCondition> _sensors;  // sensor s at index s - 1
 };
 

@@ -29,8 +29,13 @@ std::uint32_t registerReadValue(std::uint32_t sensor, std::uint32_t registerAddr
 }
 
 CommandResponder::CommandResponder(const SimConfig& config, const std::string& address,
-                                   const ChassisMessages& messages, ChassisState& state)
-    : _config(config), _address(address), _messages(messages), _state(state) {}
+                                   const ChassisMessages& messages, ChassisState& state,
+                                   ChassisSequences& sequences)
+    : _config(config),
+      _address(address),
+      _messages(messages),
+      _state(state),
+      _sequences(sequences) {}
 
 void CommandResponder::note(const std::string& line) const {
     errLine(_address + ": " + line);
@@ -40,7 +45,7 @@ CommandOutcome CommandResponder::respond(const CmdPacket& command) {
     CommandOutcome outcome;
     switch (command.cmd()) {
         case CmdPacket::COMPLETE_SYSTEM_STATUS_REQ:
-            outcome.reply = frame(STATUS_PACKET, _messages.completeStatus(_state));
+            outcome.reply = statusFrames(_messages.completeStatus(_state));
             break;
         case CmdPacket::STATUS_REQ:
             outcome.reply = frame(STATUS_PACKET, _messages.status(_state));
@@ -60,7 +65,13 @@ CommandOutcome CommandResponder::respond(const CmdPacket& command) {
             break;
         case CmdPacket::RAW_CMD:
         case CmdPacket::ONE_TIME_READ_REQ:
-            outcome.reply = rawReply(command);
+            outcome.reply = registerReply(command);
+            break;
+        case CmdPacket::LOGIC_REQ:
+        case CmdPacket::LOGIC_INTERRUPT_REQ:
+        case CmdPacket::UPDATE:
+        case CmdPacket::UPDATE_COMMIT:
+            outcome.report = sequenceReport(command);
             break;
         default:
             break;
@@ -77,7 +88,7 @@ std::string CommandResponder::sizeProblem(const ChannelList& channels) const {
     }
     ChassisState changed = _state;
     changed.setChannels(channels);
-    const std::size_t status = _messages.completeStatus(changed).size();
+    const std::size_t status = _messages.completeStatusCoreSize(changed);
     if (status > MAX_RECEIVE_PAYLOAD) {
         return "the complete status with " + std::to_string(channels.size()) +
                " channels would take " + std::to_string(status) +
@@ -145,24 +156,79 @@ std::string CommandResponder::devModeReply(const CmdPacket& command) const {
     return frame(CMD_PACKET, payload);
 }
 
-std::string CommandResponder::rawReply(const CmdPacket& command) const {
+std::string CommandResponder::registerReply(const CmdPacket& command) {
     if (!command.has_raw_cmd()) {
         note("register access without raw_cmd not answered");
         return {};
     }
     const RawCommand& request = command.raw_cmd();
+    const std::uint32_t sensor = request.sensor_num();
+    const auto key = std::make_pair(sensor, request.register_address());
+    // A slot without a card has no registers: nothing is kept and 0 is reported, but the
+    // access is still answered, so nobody waits for a reply that never comes.
+    std::uint32_t data = 0;
+    if (!_state.hasSensor(sensor)) {
+        note("register access on sensor " + std::to_string(sensor) +
+             " answered with 0: sensors are 1 to " + std::to_string(_state.sensorCount()));
+    } else if (command.cmd() == CmdPacket::RAW_CMD) {
+        data = request.data();
+        if (_registers.size() < MAX_REGISTERS || _registers.contains(key)) {
+            _registers[key] = data;
+        } else {
+            note("register write not kept: " + std::to_string(MAX_REGISTERS) +
+                 " registers hold values already");
+        }
+    } else {
+        const auto stored = _registers.find(key);
+        data = stored != _registers.end() ? stored->second
+                                          : registerReadValue(sensor, request.register_address());
+    }
     CmdPacket reply;
     reply.set_cmd(CmdPacket::RAW_CMD_RESP);
     RawCommand* answer = reply.mutable_raw_cmd();
     answer->set_all_sensors(false);
-    answer->set_sensor_num(request.sensor_num());
+    answer->set_sensor_num(sensor);
     answer->set_register_address(request.register_address());
-    answer->set_data(command.cmd() == CmdPacket::RAW_CMD
-                         ? request.data()
-                         : registerReadValue(request.sensor_num(), request.register_address()));
+    answer->set_data(data);
     std::string payload;
     reply.SerializePartialToString(&payload);
     return frame(CMD_PACKET, payload);
+}
+
+std::string CommandResponder::sequenceReport(const CmdPacket& command) {
+    const auto now = ChassisSequences::Clock::now();
+    std::string report;
+    switch (command.cmd()) {
+        case CmdPacket::LOGIC_REQ:
+            for (const LogicMessage& request : command.logic_req()) {
+                report += _sequences.startLogic(request, now);
+            }
+            if (command.logic_req_size() == 0) {
+                note("LOGIC_REQ without logic_req ignored");
+            }
+            break;
+        case CmdPacket::LOGIC_INTERRUPT_REQ:
+            for (const LogicInterruptMessage& request : command.logic_interrupt_req()) {
+                report += _sequences.interrupt(request);
+            }
+            if (command.logic_interrupt_req_size() == 0) {
+                note("LOGIC_INTERRUPT_REQ without logic_interrupt_req ignored");
+            }
+            break;
+        case CmdPacket::UPDATE:
+            if (command.has_uri()) {
+                report = _sequences.startUpdate(command.uri(), now);
+            } else {
+                note("UPDATE without uri ignored");
+            }
+            break;
+        case CmdPacket::UPDATE_COMMIT:
+            report = _sequences.commitUpdate();
+            break;
+        default:
+            break;
+    }
+    return report;
 }
 
 }  // namespace chassis_sim

@@ -72,6 +72,9 @@ std::string checkConfig(const SimConfig& config) {
     if (config.mainsHz != 50 && config.mainsHz != 60) {
         return "mains frequency must be 50 or 60 Hz, not " + std::to_string(config.mainsHz);
     }
+    if (config.stepInterval.count() < 0) {
+        return "the step interval cannot be negative";
+    }
     const std::size_t dataSize = worstCaseDataPacketSize(config);
     if (dataSize > MAX_RECEIVE_PAYLOAD) {
         return "a data packet of " + std::to_string(config.sensors) + " sensors x " +
@@ -80,7 +83,8 @@ std::string checkConfig(const SimConfig& config) {
     }
     for (std::size_t index = 0; index < config.addresses.size(); ++index) {
         const ChassisState state(config, static_cast<std::uint32_t>(index));
-        const std::size_t statusSize = ChassisMessages(config, index).completeStatus(state).size();
+        // Card states, fields and LEDs may follow in messages of their own; the rest must fit.
+        const std::size_t statusSize = ChassisMessages(config, index).completeStatusCoreSize(state);
         if (statusSize > MAX_RECEIVE_PAYLOAD) {
             return "the complete status of " + config.addresses[index] + " takes " +
                    std::to_string(statusSize) + " bytes, above the 2048-byte frame limit";

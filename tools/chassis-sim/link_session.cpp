@@ -225,7 +225,12 @@ void LinkSession::onFrame(int type, const std::uint8_t* payload, std::uint16_t l
     // A silent chassis still acts on commands; it only drops what it would send.
     std::string reply = _env.answer(command);
     if (!reply.empty() && !_env.switches->silent.load()) {
-        _out.batch().append(reply);  // at most one frame
+        // A batch takes one frame at a time; a complete status with its follow-ups is more.
+        if (reply.size() <= FRAME_HEADER_SIZE + MAX_RECEIVE_PAYLOAD) {
+            _out.batch().append(reply);
+        } else {
+            _out.appendSealed(std::move(reply));
+        }
     }
     // A report this command caused goes out right behind it, and data packets generated from
     // now on follow any new channel set.

@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
         serving += " " + address + ":" + std::to_string(options.config.port);
     }
     outLine("chassis-sim: serving" + serving);
+    // Timestamp t is due at this wall-clock millisecond plus t (less the chassis' offset).
+    outLine("chassis-sim: clock epoch " + std::to_string(simulator.epochUnixMs()));
 
     SimConsole console(simulator, shutdown, options.duration, STDIN_FILENO);
     const int signal = console.run();

@@ -2,10 +2,27 @@
 
 namespace chassis_sim {
 
-SimClock::SimClock() : _epochNanos(Clock::now().time_since_epoch().count()) {}
+namespace {
+
+// The wall-clock time of a steady-clock instant: the system clock now less the steady time
+// elapsed since the instant, both read here back to back.
+std::int64_t unixMillisecondsOf(SimClock::Clock::time_point instant) {
+    const auto steadyNow = SimClock::Clock::now();
+    const auto systemNow = std::chrono::system_clock::now();
+    const auto wall = systemNow - (steadyNow - instant);
+    return std::chrono::round<std::chrono::milliseconds>(wall.time_since_epoch()).count();
+}
+
+}  // namespace
+
+SimClock::SimClock() {
+    restart();
+}
 
 void SimClock::restart() {
-    _epochNanos.store(Clock::now().time_since_epoch().count());
+    const auto epoch = Clock::now();
+    _epochNanos.store(epoch.time_since_epoch().count());
+    _epochUnixMs.store(unixMillisecondsOf(epoch));
 }
 
 SimClock::Clock::time_point SimClock::epoch() const {

@@ -14,6 +14,7 @@ namespace chassis_sim {
 namespace {
 
 constexpr std::uint32_t MAX_CHASSIS = 254;  // 127.0.0.1 .. 127.0.0.254
+constexpr std::uint32_t MAX_STEP_MS = 60000;
 
 template <typename T>
 bool parseNumber(std::string_view text, T low, T high, T& out) {
@@ -81,6 +82,8 @@ std::string simUsage() {
            "  --timestamp-offset A=N  add N to every timestamp of the chassis on address A\n"
            "                       (repeatable; default 0)\n"
            "  --dev-password TEXT  password that enables developer mode (default dev)\n"
+           "  --step-ms N          time between logic and update steps, 0 to 60000 ms\n"
+           "                       (default 200)\n"
            "  --duration SECONDS   stop after this long (default: until SIGINT/SIGTERM)\n"
            "  --quiet              no line per connection and per command\n"
            "  --help               this text\n"
@@ -223,6 +226,15 @@ bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options,
                 return false;
             }
             config.devPassword = text;
+        } else if (name == "--step-ms") {
+            std::uint32_t step = 0;
+            if (!value(text)) {
+                return false;
+            }
+            if (!parseNumber<std::uint32_t>(text, 0, MAX_STEP_MS, step)) {
+                return bad(text, "0 to " + std::to_string(MAX_STEP_MS));
+            }
+            config.stepInterval = std::chrono::milliseconds(step);
         } else if (name == "--duration") {
             std::chrono::milliseconds duration{};
             if (!value(text)) {
