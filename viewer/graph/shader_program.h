@@ -20,7 +20,7 @@ public:
 
     QString vertexShaderPath;
     QString fragmentShaderPath;
-    QList<QString> uniforms;          // set by the owner before create
-    QList<int> uniformLocations;      // after create: one per uniform, -1 if not active
+    QList<QString> uniforms;      // set by the owner before create
+    QList<int> uniformLocations;  // after create: one per uniform, -1 if not active
     QOpenGLShaderProgram* program = nullptr;
 };
