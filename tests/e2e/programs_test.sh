@@ -52,7 +52,8 @@ for signal in TERM INT; do
   wait_for "$WORK/viewer.out" "Got SSL connection! With " || fail "no TLS link"
   wait_for "$WORK/viewer.out" "End of channels" || fail "no channel list"
   wait_for "$WORK/viewer.out" "Synced on " || fail "streams not aligned"
-  wait_for "$WORK/viewer.out" "Received " || fail "no samples reached the channels"
+  wait_for "$WORK/viewer.out" "Data ready" || fail "the window was not told of the channels"
+  wait_for "$WORK/viewer.out" "Num graphs on screen " || fail "the graphs were not laid out"
 
   kill -$signal "$VIEWER_PID"
   wait "$VIEWER_PID"
@@ -65,6 +66,7 @@ for signal in TERM INT; do
     fail "first channel line"
   grep -qx "Chan VT0002-BZ_CL datatype 50 cId: 0 sId: 2 calibration: 0.0001" "$WORK/viewer.out" ||
     fail "last channel line"
+  grep -qx "Closing graphDialog" "$WORK/viewer.out" || fail "window not closed"
   grep -qx "Stopping aggregator" "$WORK/viewer.out" || fail "aggregator not stopped"
   grep -qx "Connection ended" "$WORK/viewer.out" || fail "link not stopped"
   ! grep -q . "$WORK/viewer.err" || fail "unexpected standard error output"

@@ -1,16 +1,31 @@
 #include <QApplication>
-#include <QTimer>
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "command_line.h"
-#include "device_mgr.h"
-#include "live_data_source.h"
+#include "graph_dialog.h"
+#include "live_viewer.h"
 #include "log_line.h"
 #include "signal_quitter.h"
 #include "style_sheet.h"
+
+namespace {
+
+// A diagnostic for machines without a screen: VIEWER_SCREENSHOT=path saves a picture of the
+// window after VIEWER_SCREENSHOT_AFTER_MS (default 5000) and ends the program.
+void scheduleScreenshotFromEnvironment(LiveViewer& viewer) {
+    const char* path = std::getenv("VIEWER_SCREENSHOT");
+    if (path == nullptr || *path == '\0') {
+        return;
+    }
+    const char* delay = std::getenv("VIEWER_SCREENSHOT_AFTER_MS");
+    viewer.scheduleScreenshot(path, delay != nullptr ? std::atoi(delay) : 5000);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     const std::vector<std::string> args(argv, argv + argc);
@@ -30,45 +45,21 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     app.setStyleSheet(loadStyleSheet());
 
-    // Returns once every chassis is connected and described (Ctrl-C ends the wait).
-    auto live = std::make_shared<LiveDataSource>(30000, 10000, commandLine.addresses);
-    if (!live->GetUnreachable().empty()) {
-        for (const auto& address : live->GetUnreachable()) {
+    // Connects and waits until every chassis has described itself (Ctrl-C ends the wait);
+    // nothing is shown before that.
+    std::vector<std::string> unreachable;
+    auto viewer = LiveViewer::start(commandLine.addresses, commandLine.lineFreq, unreachable);
+    if (!viewer) {
+        for (const auto& address : unreachable) {
             errLine("Unable to connect to chassis " + address);
         }
-        DeviceMgr::GetInstance()->disconnect();
         return 1;
     }
-    std::shared_ptr<DataSource> source = live;
-    source->SetLineFreq(commandLine.lineFreq);
 
-    // The main window on the source takes the place of this once-a-second report.
-    std::vector<GraphData> records;
-    QTimer report;
-    report.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&report, &QTimer::timeout, [&source, &records] {
-        if (records.empty()) {
-            for (int c = 0; c < source->GetNumChannels(); ++c) {
-                records.emplace_back(2000, Hann);
-                records.back().SetTimestamp(0);  // filled: receives every new sample
-            }
-        }
-        const int received = source->GetData(records);
-        outLine("Received " + std::to_string(received) + " samples per channel on " +
-                std::to_string(records.size()) + " channels");
-    });
-
-    live->Start();
     const SignalQuitter quitter({SIGINT, SIGTERM});
-    report.start(1000);
+    scheduleScreenshotFromEnvironment(*viewer);
+    viewer->window().show();
     const int status = app.exec();
-
-    report.stop();
-    // The source stops its generator and releases the aggregator; then the links are stopped
-    // and joined here rather than during static destruction.
-    records.clear();
-    source.reset();
-    live.reset();
-    DeviceMgr::GetInstance()->disconnect();
+    viewer.reset();  // window, then source, then links
     return status;
 }

@@ -153,28 +153,34 @@ GraphDialog::GraphDialog(std::shared_ptr<DataSource> source)
     controls->setSpacing(6);
 
     scalingCombo = new QComboBox();
+    scalingCombo->setObjectName("scalingCombo");
     connect(scalingCombo, &QComboBox::currentIndexChanged, this,
             &GraphDialog::handleScalingIndexChanged);
     controls->addWidget(scalingCombo);
     scalingEdit = new QLineEdit();
+    scalingEdit->setObjectName("scalingEdit");
     scalingEdit->setFixedWidth(35);
     connect(scalingEdit, &QLineEdit::returnPressed, this, &GraphDialog::handleScalingReturn);
     controls->addWidget(scalingEdit);
     controls->addWidget(new QLabel("Scaling"));
     decreaseScalingButton = makeStepButton("-");
+    decreaseScalingButton->setObjectName("decreaseScalingButton");
     connect(decreaseScalingButton, &QPushButton::clicked, this,
             &GraphDialog::handleDecreaseScalingButton);
     controls->addWidget(decreaseScalingButton);
     increaseScalingButton = makeStepButton("+");
+    increaseScalingButton->setObjectName("increaseScalingButton");
     connect(increaseScalingButton, &QPushButton::clicked, this,
             &GraphDialog::handleIncreaseScalingButton);
     controls->addWidget(increaseScalingButton);
     controls->addWidget(new QLabel("Spacing"));
     decreaseSpacingButton = makeStepButton("-");
+    decreaseSpacingButton->setObjectName("decreaseSpacingButton");
     connect(decreaseSpacingButton, &QPushButton::clicked, this,
             &GraphDialog::handleDecreaseSpacingButton);
     controls->addWidget(decreaseSpacingButton);
     increaseSpacingButton = makeStepButton("+");
+    increaseSpacingButton->setObjectName("increaseSpacingButton");
     connect(increaseSpacingButton, &QPushButton::clicked, this,
             &GraphDialog::handleIncreaseSpacingButton);
     controls->addWidget(increaseSpacingButton);
@@ -182,6 +188,7 @@ GraphDialog::GraphDialog(std::shared_ptr<DataSource> source)
 
     // Connected before the items are added: adding them sets the source's family and order.
     filterModeCombo = new QComboBox();
+    filterModeCombo->setObjectName("filterModeCombo");
     connect(filterModeCombo, &QComboBox::currentIndexChanged, this,
             &GraphDialog::handleFilterModeChanged);
     for (const auto& name : filterNames) {
@@ -189,6 +196,7 @@ GraphDialog::GraphDialog(std::shared_ptr<DataSource> source)
     }
     controls->addWidget(filterModeCombo);
     filterOrderCombo = new QComboBox();
+    filterOrderCombo->setObjectName("filterOrderCombo");
     connect(filterOrderCombo, &QComboBox::currentIndexChanged, this,
             &GraphDialog::handleFilterOrderChanged);
     for (int order = 1; order <= 6; ++order) {
@@ -199,6 +207,7 @@ GraphDialog::GraphDialog(std::shared_ptr<DataSource> source)
     controls->addSpacing(CONTROL_GAP);
 
     lineFreqCombo = new QComboBox();
+    lineFreqCombo->setObjectName("lineFreqCombo");
     lineFreqCombo->addItem("50Hz");
     lineFreqCombo->addItem("60Hz");
     connect(lineFreqCombo, &QComboBox::currentIndexChanged, this,
@@ -206,6 +215,7 @@ GraphDialog::GraphDialog(std::shared_ptr<DataSource> source)
     lineFreqCombo->setCurrentIndex(dataSource->GetLineFreq() == 60 ? 1 : 0);
     controls->addWidget(lineFreqCombo);
     auto* lineFilterCheck = new QCheckBox("Enable Line Freq Filter");
+    lineFilterCheck->setObjectName("lineFreqCheck");
     connect(lineFilterCheck, &QCheckBox::toggled, this,
             [this](bool on) { Q_EMIT sigSetFilter(on, LineFreq); });
     controls->addWidget(lineFilterCheck);
@@ -213,9 +223,11 @@ GraphDialog::GraphDialog(std::shared_ptr<DataSource> source)
 
     controls->addWidget(new QLabel("Low pass"));
     lowPassCheck = new QCheckBox("Enable");
+    lowPassCheck->setObjectName("lowPassCheck");
     connect(lowPassCheck, &QCheckBox::toggled, this, &GraphDialog::handleLPFilterToggled);
     controls->addWidget(lowPassCheck);
     lowPassSpin = new QSpinBox();
+    lowPassSpin->setObjectName("lowPassSpin");
     lowPassSpin->setRange(1, 300);
     lowPassSpin->setValue(30);
     controls->addWidget(lowPassSpin);
@@ -223,20 +235,24 @@ GraphDialog::GraphDialog(std::shared_ptr<DataSource> source)
 
     controls->addWidget(new QLabel("High pass"));
     highPassCheck = new QCheckBox("Enable");
+    highPassCheck->setObjectName("highPassCheck");
     connect(highPassCheck, &QCheckBox::toggled, this, &GraphDialog::handleHPFilterToggled);
     controls->addWidget(highPassCheck);
     highPassSpin = new QSpinBox();
+    highPassSpin->setObjectName("highPassSpin");
     highPassSpin->setRange(1, 300);
     highPassSpin->setValue(1);
     controls->addWidget(highPassSpin);
     controls->addSpacing(CONTROL_GAP);
 
     playButton = new QPushButton("Pause");
+    playButton->setObjectName("playButton");
     playButton->setMinimumWidth(50);
     playButton->setFocusPolicy(Qt::NoFocus);
     connect(playButton, &QPushButton::clicked, this, &GraphDialog::handlePlayButton);
     controls->addWidget(playButton);
     domainButton = new QPushButton("FFT");
+    domainButton->setObjectName("domainButton");
     domainButton->setMinimumWidth(50);
     domainButton->setFocusPolicy(Qt::NoFocus);
     connect(domainButton, &QPushButton::clicked, this, &GraphDialog::handleDomainButton);
@@ -244,9 +260,11 @@ GraphDialog::GraphDialog(std::shared_ptr<DataSource> source)
     controls->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
 
     timeFrame = makeGroupFrame();
+    timeFrame->setObjectName("timeFrame");
     auto* timeLayout = makeGroupLayout(timeFrame);
     timeLayout->addWidget(new QLabel("Timescale [sec]"));
     timeScaleEdit = new QLineEdit(QString::number(graphView->getDivisions()));
+    timeScaleEdit->setObjectName("timeScaleEdit");
     timeScaleEdit->setFixedWidth(40);
     connect(timeScaleEdit, &QLineEdit::returnPressed, this,
             &GraphDialog::handleTimeScaleEditReturn);
@@ -254,8 +272,10 @@ GraphDialog::GraphDialog(std::shared_ptr<DataSource> source)
     controls->addWidget(timeFrame);
 
     fftFrame = makeGroupFrame();
+    fftFrame->setObjectName("fftFrame");
     auto* fftLayout = makeGroupLayout(fftFrame);
     windowTypeCombo = new QComboBox();
+    windowTypeCombo->setObjectName("windowTypeCombo");
     std::vector<std::string> windows;
     VtFFT::GetWindows(windows);
     for (const auto& name : windows) {
@@ -266,6 +286,7 @@ GraphDialog::GraphDialog(std::shared_ptr<DataSource> source)
     fftLayout->addWidget(windowTypeCombo);
     fftLayout->addWidget(new QLabel("Averages"));
     numAveragesEdit = new QLineEdit("1");
+    numAveragesEdit->setObjectName("numAveragesEdit");
     numAveragesEdit->setFixedWidth(40);
     connect(numAveragesEdit, &QLineEdit::returnPressed, this,
             &GraphDialog::handleNumAveragesEditReturn);
