@@ -13,8 +13,7 @@
 #include "log_line.h"
 
 std::unique_ptr<LiveViewer> LiveViewer::start(const std::vector<std::string>& addresses,
-                                              int lineFreq,
-                                              std::vector<std::string>& unreachable) {
+                                              int lineFreq, std::vector<std::string>& unreachable) {
     std::unique_ptr<LiveViewer> viewer(new LiveViewer());
     viewer->_source = std::make_shared<LiveDataSource>(30000, 10000, addresses);
     unreachable = viewer->_source->GetUnreachable();

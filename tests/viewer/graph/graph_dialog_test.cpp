@@ -248,12 +248,12 @@ TEST_F(GraphDialogTest, FilterChecksSetTheCutOffFirstAndLockTheirSpinBox) {
     EXPECT_TRUE(spin->isEnabled());
 
     child<QSpinBox>("highPassSpin")->setValue(5);
-    const std::string high = captured(
-        [&] { QTest::mouseClick(child<QCheckBox>("highPassCheck"), Qt::LeftButton); });
+    const std::string high =
+        captured([&] { QTest::mouseClick(child<QCheckBox>("highPassCheck"), Qt::LeftButton); });
     EXPECT_NE(high.find("High Pass: 5Hz\nHigh pass filter freq: 5 mode: Butterworth order: 4 on\n"),
               std::string::npos);
-    const std::string line = captured(
-        [&] { QTest::mouseClick(child<QCheckBox>("lineFreqCheck"), Qt::LeftButton); });
+    const std::string line =
+        captured([&] { QTest::mouseClick(child<QCheckBox>("lineFreqCheck"), Qt::LeftButton); });
     EXPECT_NE(line.find("Line frequency filters on\n"), std::string::npos);
 
     captured([&] { child<QComboBox>("filterModeCombo")->setCurrentIndex(1); });
