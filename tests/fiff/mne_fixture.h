@@ -12,9 +12,9 @@
 namespace mne_fixture {
 
 struct MneFixture {
-    QString name;           // short, int, single, double (as the format) and skips
-    QString format;         // MNE's storage format: short, int, single or double
-    QString fifPath;        // the recording
+    QString name;     // short, int, single, double (as the format) and skips
+    QString format;   // MNE's storage format: short, int, single or double
+    QString fifPath;  // the recording
     double sfreq = 0.0;
     int firstSamp = 0;
     int lastSamp = 0;
