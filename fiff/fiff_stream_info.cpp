@@ -13,31 +13,29 @@ namespace {
 // A data skip longer than this many samples (about 4.6 hours at 1 kHz) means a damaged file.
 constexpr qint64 kMaxSkipSamples = qint64(1) << 24;
 
-// The first integer of an entry's tag; false when the tag cannot be read or holds no integer.
-bool readInt(FiffStream& stream, const FiffDirEntry& entry, fiff_int_t& value) {
+// The first value of an entry's tag, through the accessor of its type; false when the tag
+// cannot be read or holds no value of that type.
+template <typename T>
+bool readFirst(FiffStream& stream, const FiffDirEntry& entry, T& value,
+               std::span<const T> (FiffTag::*view)() const) {
     FiffTag::UPtr tag;
     if (!stream.read_tag(tag, entry.pos)) {
         return false;
     }
-    const std::span<const fiff_int_t> ints = tag->toInt();
-    if (ints.empty()) {
+    const std::span<const T> values = ((*tag).*view)();
+    if (values.empty()) {
         return false;
     }
-    value = ints[0];
+    value = values[0];
     return true;
 }
 
+bool readInt(FiffStream& stream, const FiffDirEntry& entry, fiff_int_t& value) {
+    return readFirst(stream, entry, value, &FiffTag::toInt);
+}
+
 bool readFloat(FiffStream& stream, const FiffDirEntry& entry, float& value) {
-    FiffTag::UPtr tag;
-    if (!stream.read_tag(tag, entry.pos)) {
-        return false;
-    }
-    const std::span<const float> floats = tag->toFloat();
-    if (floats.empty()) {
-        return false;
-    }
-    value = floats[0];
-    return true;
+    return readFirst(stream, entry, value, &FiffTag::toFloat);
 }
 
 void damagedTag(const FiffDirEntry& entry) {

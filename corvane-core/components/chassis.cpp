@@ -8,7 +8,7 @@
 namespace {
 
 // The address part of a chassis name: the first non-empty piece between ':' separators, so
-// "10.0.0.5:7777" gives "10.0.0.5" and a name without ':' is taken whole.
+// "127.0.5.5:7777" gives "127.0.5.5" and a name without ':' is taken whole.
 std::string addressOf(const std::string& name) {
     std::size_t start = 0;
     while (start < name.size()) {

@@ -19,7 +19,7 @@ public:
     explicit Chassis(std::string name);
 
     const std::string& getName() const { return _name; }
-    // The address part of the name ("10.0.0.5" of "10.0.0.5:7777").
+    // The address part of the name ("127.0.5.5" of "127.0.5.5:7777").
     const std::string& getIP() const { return _ip; }
 
     void setHost(const std::string& host) { _host = host; }

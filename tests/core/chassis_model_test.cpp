@@ -29,7 +29,7 @@ Output captured(Action&& action) {
 }
 
 Chassis chassisWithSlots(std::uint32_t count) {
-    Chassis chassis("10.0.0.5:7777");
+    Chassis chassis("127.0.5.5:7777");
     captured([&] { chassis.setSlots(count); });
     return chassis;
 }
@@ -47,7 +47,7 @@ TEST(ChassisModel, IpIsFirstNonEmptyPieceOfName) {
         std::string ip;
     };
     const std::vector<Case> cases = {
-        {"10.0.0.5:7777", "10.0.0.5"},
+        {"127.0.5.5:7777", "127.0.5.5"},
         {"name", "name"},
         {":7777", "7777"},
         {"::host:1", "host"},
@@ -65,7 +65,7 @@ TEST(ChassisModel, IpIsFirstNonEmptyPieceOfName) {
 }
 
 TEST(ChassisModel, SetSlotsSizesOnceAndRebuildsEmptyOnChange) {
-    Chassis chassis("10.0.0.5:7777");
+    Chassis chassis("127.0.5.5:7777");
 
     Output output = captured([&] { chassis.setSlots(16); });
     EXPECT_EQ(output.out, "Settings 16 slots\n");
@@ -233,64 +233,64 @@ TEST(ChassisModel, SetNumSizesAgentSlotsOnlyOnAHost) {
 }
 
 TEST(ChassisModel, SetAgentLinksByNumberAndSetNumChangeUnlinks) {
-    const auto host = chassisNumbered("10.0.0.1:7777", 1, 3);
-    const auto second = chassisNumbered("10.0.0.2:7777", 2, 3);
-    const auto third = chassisNumbered("10.0.0.3:7777", 3, 3);
-    const auto beyond = chassisNumbered("10.0.0.4:7777", 4, 3);
-    const auto another = chassisNumbered("10.0.0.5:7777", 1, 3);
-    const auto unnumbered = std::make_shared<Chassis>("10.0.0.6:7777");
+    const auto host = chassisNumbered("127.0.5.1:7777", 1, 3);
+    const auto second = chassisNumbered("127.0.5.2:7777", 2, 3);
+    const auto third = chassisNumbered("127.0.5.3:7777", 3, 3);
+    const auto beyond = chassisNumbered("127.0.5.4:7777", 4, 3);
+    const auto another = chassisNumbered("127.0.5.5:7777", 1, 3);
+    const auto unnumbered = std::make_shared<Chassis>("127.0.5.6:7777");
 
     for (const auto& agent : {beyond, another, unnumbered}) {
         host->setAgent(agent);
     }
     host->setAgent(nullptr);
-    EXPECT_EQ(host->getNameList(), (std::vector<std::string>{"10.0.0.1:7777", "", ""}));
+    EXPECT_EQ(host->getNameList(), (std::vector<std::string>{"127.0.5.1:7777", "", ""}));
 
     host->setAgent(third);
     host->setAgent(second);
     EXPECT_EQ(host->getNameList(),
-              (std::vector<std::string>{"10.0.0.1:7777", "10.0.0.2:7777", "10.0.0.3:7777"}));
+              (std::vector<std::string>{"127.0.5.1:7777", "127.0.5.2:7777", "127.0.5.3:7777"}));
 
     // The same numbers again keep the links.
     Output output = captured([&] { host->setNum(1, 3); });
     EXPECT_EQ(output.out, "");
     EXPECT_EQ(host->getNameList().size(), 3u);
-    EXPECT_EQ(host->getNameList()[2], "10.0.0.3:7777");
+    EXPECT_EQ(host->getNameList()[2], "127.0.5.3:7777");
 
     // A new total rebuilds the agent slots empty.
     output = captured([&] { host->setNum(1, 2); });
-    EXPECT_EQ(output.out, "Total number of devices changed to 2 for 10.0.0.1:7777\n");
-    EXPECT_EQ(host->getNameList(), (std::vector<std::string>{"10.0.0.1:7777", ""}));
+    EXPECT_EQ(output.out, "Total number of devices changed to 2 for 127.0.5.1:7777\n");
+    EXPECT_EQ(host->getNameList(), (std::vector<std::string>{"127.0.5.1:7777", ""}));
 
     host->setAgent(second);
-    ASSERT_EQ(host->getNameList()[1], "10.0.0.2:7777");
+    ASSERT_EQ(host->getNameList()[1], "127.0.5.2:7777");
     // No longer the host: no agent slots at all, so agents are ignored.
     output = captured([&] { host->setNum(2, 2); });
     EXPECT_EQ(output.out, "");
-    EXPECT_EQ(host->getNameList(), (std::vector<std::string>{"10.0.0.1:7777"}));
+    EXPECT_EQ(host->getNameList(), (std::vector<std::string>{"127.0.5.1:7777"}));
     host->setAgent(second);
     EXPECT_EQ(host->getNameList().size(), 1u);
 }
 
 TEST(ChassisModel, DeviceListsWithFilledAndEmptyAgentSlot) {
-    const auto host = chassisNumbered("10.0.0.1:7777", 1, 3);
-    const auto agent = chassisNumbered("10.0.0.2:7777", 2, 3);
+    const auto host = chassisNumbered("127.0.5.1:7777", 1, 3);
+    const auto agent = chassisNumbered("127.0.5.2:7777", 2, 3);
     host->setAgent(agent);
 
     EXPECT_EQ(host->getNameList(),
-              (std::vector<std::string>{"10.0.0.1:7777", "10.0.0.2:7777", ""}));
-    EXPECT_EQ(host->getIpList(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2", ""}));
+              (std::vector<std::string>{"127.0.5.1:7777", "127.0.5.2:7777", ""}));
+    EXPECT_EQ(host->getIpList(), (std::vector<std::string>{"127.0.5.1", "127.0.5.2", ""}));
     EXPECT_EQ(host->getDeviceList(), (std::vector<DeviceInfoStruct>{
-                                         DeviceInfoStruct("10.0.0.1:7777", "10.0.0.1"),
-                                         DeviceInfoStruct("10.0.0.2:7777", "10.0.0.2"),
+                                         DeviceInfoStruct("127.0.5.1:7777", "127.0.5.1"),
+                                         DeviceInfoStruct("127.0.5.2:7777", "127.0.5.2"),
                                          DeviceInfoStruct("", ""),
                                      }));
 
     // A chassis outside a system lists itself only.
-    const Chassis single("10.0.0.9:7777");
+    const Chassis single("127.0.5.9:7777");
     EXPECT_EQ(single.getDeviceList(),
-              (std::vector<DeviceInfoStruct>{DeviceInfoStruct("10.0.0.9:7777", "10.0.0.9")}));
-    EXPECT_EQ(single.getIpList(), (std::vector<std::string>{"10.0.0.9"}));
+              (std::vector<DeviceInfoStruct>{DeviceInfoStruct("127.0.5.9:7777", "127.0.5.9")}));
+    EXPECT_EQ(single.getIpList(), (std::vector<std::string>{"127.0.5.9"}));
 }
 
 TEST(ChassisModel, ConnectionClearsCompleteStatusMark) {
@@ -344,7 +344,7 @@ void checkUpdateChannels(Holder& holder, std::uint32_t sensorId) {
 }
 
 TEST(ChassisModel, UpdateChannelsReplacesListAndTypes) {
-    Chassis chassis("10.0.0.5:7777");
+    Chassis chassis("127.0.5.5:7777");
     {
         SCOPED_TRACE("chassis");
         checkUpdateChannels(chassis, 0);

@@ -30,24 +30,28 @@ std::vector<std::string> withProgramName(const std::vector<std::string>& argumen
 
 TEST(ScanArgumentsTest, AddressesFrequencyAndErrors) {
     const std::vector<ScanCase> cases = {
-        {"address then frequency", {"10.0.0.5", "-l", "50"}, {"10.0.0.5"}, 50, {}},
-        {"frequency then address", {"-l", "50", "10.0.0.5"}, {"10.0.0.5"}, 50, {}},
-        {"sixty", {"10.0.0.5", "-l", "60"}, {"10.0.0.5"}, 60, {}},
-        {"no frequency option", {"10.0.0.5", "10.0.0.6"}, {"10.0.0.5", "10.0.0.6"}, 60, {}},
-        {"unsupported frequency", {"10.0.0.5", "-l", "55"}, {"10.0.0.5"}, 60, {BAD_FREQ}},
-        {"not a number is no address", {"10.0.0.5", "-l", "abc"}, {"10.0.0.5"}, 60, {NOT_A_NUMBER}},
-        {"out of range", {"10.0.0.5", "-l", "99999999999"}, {"10.0.0.5"}, 60, {OUT_OF_RANGE}},
-        {"digits before text", {"10.0.0.5", "-l", "50Hz"}, {"10.0.0.5"}, 50, {}},
+        {"address then frequency", {"127.0.5.5", "-l", "50"}, {"127.0.5.5"}, 50, {}},
+        {"frequency then address", {"-l", "50", "127.0.5.5"}, {"127.0.5.5"}, 50, {}},
+        {"sixty", {"127.0.5.5", "-l", "60"}, {"127.0.5.5"}, 60, {}},
+        {"no frequency option", {"127.0.5.5", "127.0.5.6"}, {"127.0.5.5", "127.0.5.6"}, 60, {}},
+        {"unsupported frequency", {"127.0.5.5", "-l", "55"}, {"127.0.5.5"}, 60, {BAD_FREQ}},
+        {"not a number is no address",
+         {"127.0.5.5", "-l", "abc"},
+         {"127.0.5.5"},
+         60,
+         {NOT_A_NUMBER}},
+        {"out of range", {"127.0.5.5", "-l", "99999999999"}, {"127.0.5.5"}, 60, {OUT_OF_RANGE}},
+        {"digits before text", {"127.0.5.5", "-l", "50Hz"}, {"127.0.5.5"}, 50, {}},
         {"bad value keeps earlier 50",
-         {"10.0.0.5", "-l", "50", "-l", "abc"},
-         {"10.0.0.5"},
+         {"127.0.5.5", "-l", "50", "-l", "abc"},
+         {"127.0.5.5"},
          50,
          {NOT_A_NUMBER}},
         {"unsupported value resets earlier 50", {"-l", "50", "-l", "55"}, {}, 60, {BAD_FREQ}},
-        {"trailing -l", {"10.0.0.5", "-l"}, {"10.0.0.5"}, 60, {}},
-        {"repeated -l", {"-l", "-l", "50", "10.0.0.5"}, {"10.0.0.5"}, 50, {}},
+        {"trailing -l", {"127.0.5.5", "-l"}, {"127.0.5.5"}, 60, {}},
+        {"repeated -l", {"-l", "-l", "50", "127.0.5.5"}, {"127.0.5.5"}, 50, {}},
         {"frequency only", {"-l", "50"}, {}, 50, {}},
-        {"white space and sign", {"-l", " \t+50", "10.0.0.5"}, {"10.0.0.5"}, 50, {}},
+        {"white space and sign", {"-l", " \t+50", "127.0.5.5"}, {"127.0.5.5"}, 50, {}},
         {"negative", {"-l", "-50"}, {}, 60, {BAD_FREQ}},
         {"hexadecimal reads the leading zero", {"-l", "0x32"}, {}, 60, {BAD_FREQ}},
         {"empty value", {"-l", ""}, {}, 60, {NOT_A_NUMBER}},
@@ -56,13 +60,13 @@ TEST(ScanArgumentsTest, AddressesFrequencyAndErrors) {
         {"just below int32", {"-l", "-2147483649"}, {}, 60, {OUT_OF_RANGE}},
         {"int32 minimum is in range", {"-l", "-2147483648"}, {}, 60, {BAD_FREQ}},
         {"Qt options are addresses, order kept",
-         {"10.0.0.7", "-platform", "offscreen", "10.0.0.5"},
-         {"10.0.0.7", "-platform", "offscreen", "10.0.0.5"},
+         {"127.0.5.7", "-platform", "offscreen", "127.0.5.5"},
+         {"127.0.5.7", "-platform", "offscreen", "127.0.5.5"},
          60,
          {}},
         {"messages in order",
-         {"-l", "abc", "10.0.0.5", "-l", "55", "-l", "99999999999"},
-         {"10.0.0.5"},
+         {"-l", "abc", "127.0.5.5", "-l", "55", "-l", "99999999999"},
+         {"127.0.5.5"},
          60,
          {NOT_A_NUMBER, BAD_FREQ, OUT_OF_RANGE}},
     };
@@ -76,7 +80,7 @@ TEST(ScanArgumentsTest, AddressesFrequencyAndErrors) {
 }
 
 TEST(ScanArgumentsTest, ProgramNameIsNeverAnAddress) {
-    EXPECT_TRUE(scanArguments({"10.0.0.5"}).addresses.empty());
+    EXPECT_TRUE(scanArguments({"127.0.5.5"}).addresses.empty());
     EXPECT_TRUE(scanArguments({}).addresses.empty());
 }
 
@@ -86,5 +90,5 @@ TEST(UsageTest, OnlyAnEmptyCommandLineIsRefused) {
     EXPECT_EQ(usageErrors({"live_stream"}), usage);
     EXPECT_EQ(usageErrors({}), usage);
     EXPECT_TRUE(usageErrors(withProgramName({"-l", "50"})).empty());
-    EXPECT_TRUE(usageErrors(withProgramName({"10.0.0.5"})).empty());
+    EXPECT_TRUE(usageErrors(withProgramName({"127.0.5.5"})).empty());
 }
